@@ -1,0 +1,79 @@
+#include "job/PrinterSettings.h"
+
+#include <cstring>
+#include <span>
+
+namespace job {
+namespace {
+
+template <std::size_t N>
+bool readValue(platform::Printer& printer, const char* name, std::array<std::uint8_t, N>& field) {
+  return printer.getData(name, std::span<std::uint8_t>(field)) == platform::kErrorSuccess;
+}
+
+/// Reads a little-endian 32-bit value; a shorter stored value fills the low bytes.
+void readU32(platform::Printer& printer, const char* name, std::uint32_t& value) {
+  std::array<std::uint8_t, 4> bytes{
+      static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+      static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+  (void)readValue(printer, name, bytes);
+  value = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+}  // namespace
+
+std::optional<BarcodeTypeEntry> PrinterSettings::barcodeEntry(std::uint8_t barcodeType) const {
+  if (barcodeType >= kBarcodeEntryCount) return std::nullopt;
+  const std::size_t base = 16u * barcodeType;
+  return BarcodeTypeEntry{barcodeTable[8 + base], barcodeTable[17 + base], barcodeTable[18 + base],
+                          barcodeTable[19 + base]};
+}
+
+void applyBarcodeDefaults(std::array<std::uint8_t, kBarcodeTableSize>& table) {
+  // Word 0 is 10; entry k (k = 0..8) at offset 4 + 16k is {k, k, 1, 162, 3, 2, 0}.
+  // Entries 9 and 10 (offsets 148..179) are left as they are.
+  std::memset(table.data(), 0, 148);
+  table[0] = 10;
+  for (std::uint8_t k = 0; k <= 8; ++k) {
+    std::uint8_t* entry = table.data() + 4 + 16 * k;
+    entry[0] = k;
+    entry[4] = k;
+    entry[8] = 1;
+    entry[12] = 0xA2;
+    entry[13] = 3;
+    entry[14] = 2;
+    entry[15] = 0;
+  }
+}
+
+bool loadPrinterSettings(platform::Printer& printer, PrinterSettings& settings) {
+  if (!readValue(printer, kValueBarcode, settings.barcodeTable)) {
+    applyBarcodeDefaults(settings.barcodeTable);
+  }
+  if (!readValue(printer, kValueBarcode2D, settings.twoDCode)) {
+    settings.twoDCode = {0x02, 0x00, 0x01, 0x01, 0x00};
+  }
+  // A missing value keeps the initial 1 (no merging); only a stored 0 gives 20.
+  readU32(printer, kValueBandRows, settings.bandRowLimit);
+  if (settings.bandRowLimit == 0) settings.bandRowLimit = 20;
+  readU32(printer, kValueHighSpeed, settings.highSpeedMode);
+  (void)readValue(printer, kValueWatermark, settings.watermarkProp);
+  (void)readValue(printer, kValueHalftone, settings.halftoneProp);
+  return true;
+}
+
+void decideHighSpeedMode(char16_t modelFirstUnit, PrinterSettings& settings) {
+  if (modelFirstUnit != u'P') settings.highSpeedMode = 0;
+  if (settings.watermarkProp[0] == 1) {
+    settings.highSpeedMode = 0;
+  } else if (settings.halftoneProp[0] == 1) {
+    settings.highSpeedMode = 0;
+  }
+}
+
+void readFirmwareVersion(platform::Printer& printer, PrinterSettings& settings) {
+  (void)readValue(printer, kValueFirmware, settings.firmwareVersion);
+}
+
+}  // namespace job

@@ -1,0 +1,47 @@
+#include "page/PageBuffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace page {
+
+PageBuffer PageBuffer::adopt(HeapBlock block, std::size_t bytesRead) {
+  PageBuffer buffer;
+  if (!block.ok() || block.size() < kPageHeaderSize + kPageMargin / 2) return buffer;
+  buffer.block_ = std::move(block);
+  bytesRead =
+      std::min(bytesRead, buffer.block_.size() - std::min(buffer.block_.size(), kPageMargin));
+  const std::size_t held = bytesRead > kPageHeaderSize ? bytesRead - kPageHeaderSize : 0;
+  if (buffer.length() > held) buffer.setLength(static_cast<std::uint32_t>(held));
+  return buffer;
+}
+
+PageBuffer PageBuffer::fromFileBytes(std::span<const std::uint8_t> file) {
+  HeapBlock block = HeapBlock::zeroed(std::max(file.size(), kPageHeaderSize) + kPageMargin);
+  if (!block.ok()) return {};
+  if (!file.empty()) std::memcpy(block.data(), file.data(), file.size());
+  return adopt(std::move(block), file.size());
+}
+
+std::uint32_t PageBuffer::length() const {
+  if (!block_.ok()) return 0;
+  const std::uint8_t* p = block_.data();
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void PageBuffer::setLength(std::uint32_t length) {
+  if (!block_.ok()) return;
+  std::uint8_t* p = block_.data();
+  p[0] = static_cast<std::uint8_t>(length);
+  p[1] = static_cast<std::uint8_t>(length >> 8);
+  p[2] = static_cast<std::uint8_t>(length >> 16);
+  p[3] = static_cast<std::uint8_t>(length >> 24);
+}
+
+StreamView PageBuffer::stream() {
+  if (!block_.ok()) return {};
+  return {block_.data() + kPageHeaderSize, length(), block_.size() - kPageHeaderSize};
+}
+
+}  // namespace page
