@@ -1,0 +1,40 @@
+// The public folder and the driver's page files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace platform {
+
+class KnownFolders {
+ public:
+  virtual ~KnownFolders() = default;
+  /// The default path of the public folder; false with `error` set when it can't be had.
+  virtual bool publicFolder(std::u16string& path, std::uint32_t& error) = 0;
+};
+
+/// A page file opened for reading with no sharing. Destroying it closes the file.
+class PageFile {
+ public:
+  virtual ~PageFile() = default;
+  virtual bool size(std::uint64_t& size) = 0;
+  /// Reads up to dest.size() bytes from the start in one read; returns the count read.
+  virtual std::size_t read(std::span<std::uint8_t> dest) = 0;
+};
+
+class PageFiles {
+ public:
+  virtual ~PageFiles() = default;
+  /// Opens an existing file for reading with no sharing. Null when it is missing, is
+  /// still held by its writer, is not a regular file, or can't be opened for any reason.
+  virtual std::unique_ptr<PageFile> open(const std::u16string& path) = 0;
+  /// Deletes the file; the result is not examined.
+  virtual void remove(const std::u16string& path) = 0;
+  /// The separator between folder and file names: '\\' on Windows, '/' elsewhere.
+  virtual char16_t separator() const = 0;
+};
+
+}  // namespace platform

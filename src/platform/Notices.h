@@ -1,0 +1,50 @@
+// The notice endpoint (a mailslot on Windows) and the threads the relay starts.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+
+namespace platform {
+
+enum class ReadResult {
+  kMessage,  // one whole message was read (the bytes past the message are untouched)
+  kFailed,   // the read failed; an oversized message has been dropped whole
+  kClosed,   // the endpoint was closed: the reader ends
+};
+
+/// The open endpoint: only one reader of a name at a time. Destroying it closes it.
+class NoticeReader {
+ public:
+  virtual ~NoticeReader() = default;
+  /// Blocks until one whole message arrives and copies it into `dest` (at most
+  /// dest.size() bytes). A longer message is dropped whole and gives kFailed once.
+  virtual ReadResult read(std::span<std::uint8_t> dest) = 0;
+};
+
+class NoticeEndpoint {
+ public:
+  virtual ~NoticeEndpoint() = default;
+  /// Creates the endpoint; null with `error` set (183 when the name is taken) on failure.
+  virtual std::unique_ptr<NoticeReader> create(std::uint32_t& error) = 0;
+};
+
+/// A thread whose handle is kept, to be waited for with a time limit.
+class ThreadHandle {
+ public:
+  virtual ~ThreadHandle() = default;
+  /// Waits up to `ms` milliseconds; true when the thread has ended.
+  virtual bool waitFor(std::uint32_t ms) = 0;
+};
+
+class Threads {
+ public:
+  virtual ~Threads() = default;
+  /// Starts a detached thread; false when it can't be started (the body is not run).
+  virtual bool startDetached(std::function<void()> body) = 0;
+  /// Starts a thread whose handle the caller keeps; null when it can't be started.
+  virtual std::unique_ptr<ThreadHandle> start(std::function<void()> body) = 0;
+};
+
+}  // namespace platform
