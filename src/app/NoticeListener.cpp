@@ -1,0 +1,69 @@
+#include "app/NoticeListener.h"
+
+#include <utility>
+
+namespace app {
+namespace {
+
+std::uint32_t readU32(std::span<const std::uint8_t, kNoticeSize> notice, std::size_t at) {
+  return static_cast<std::uint32_t>(notice[at]) | static_cast<std::uint32_t>(notice[at + 1]) << 8 |
+         static_cast<std::uint32_t>(notice[at + 2]) << 16 |
+         static_cast<std::uint32_t>(notice[at + 3]) << 24;
+}
+
+char16_t readUnit(std::span<const std::uint8_t, kNoticeSize> notice, std::size_t at) {
+  return static_cast<char16_t>(notice[at] | notice[at + 1] << 8);
+}
+
+}  // namespace
+
+job::JobRequest readNotice(std::span<const std::uint8_t, kNoticeSize> notice,
+                           std::u16string& printerName) {
+  printerName.clear();
+  for (std::size_t i = 0; i < kPrinterNameUnits; ++i) {
+    const char16_t unit = readUnit(notice, 2 * i);
+    if (unit == 0) break;
+    printerName += unit;
+  }
+  job::JobRequest request;
+  request.printerName = printerName;
+  request.jobId = readU32(notice, 520);
+  request.copyCount = readU32(notice, 524);
+  request.modelFirstUnit = readUnit(notice, 528);
+  request.cutMode = readU32(notice, 548);
+  return request;
+}
+
+void printThread(job::JobPorts& ports, std::unique_ptr<page::HeapBlock> notice) {
+  if (!notice || !notice->ok() || notice->size() < kNoticeSize) {
+    ports.debug.write("PrintThread pArguments Error \n");
+    return;
+  }
+  std::u16string printerName;
+  const job::JobRequest request = readNotice(
+      std::span<const std::uint8_t, kNoticeSize>(notice->data(), kNoticeSize), printerName);
+  job::runJob(ports, request);
+}
+
+void noticeListener(AppPorts& ports) {
+  std::uint32_t error = 0;
+  std::unique_ptr<platform::NoticeReader> reader = ports.endpoint.create(error);
+  if (!reader) {
+    ports.job.debug.report("CreateMailslot Error : 0x%08x \n", error);
+    return;
+  }
+  for (;;) {
+    auto block = std::make_unique<page::HeapBlock>(page::HeapBlock::zeroed(kNoticeSize));
+    if (!block->ok()) return;  // closes the endpoint, freeing its name
+    const platform::ReadResult result = reader->read(block->span());
+    if (result == platform::ReadResult::kClosed) return;
+    if (result != platform::ReadResult::kMessage) continue;  // the block is freed
+    // The thread owns the block from here; if it can't start, the block is freed.
+    auto owned = std::make_shared<std::unique_ptr<page::HeapBlock>>(std::move(block));
+    job::JobPorts& jobPorts = ports.job;
+    (void)ports.threads.startDetached(
+        [&jobPorts, owned] { printThread(jobPorts, std::move(*owned)); });
+  }
+}
+
+}  // namespace app

@@ -1,0 +1,307 @@
+#include "job/JobRunner.h"
+
+#include <array>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "job/PrinterSettings.h"
+#include "job/Sha256.h"
+#include "page/PageBuffer.h"
+#include "page/PageProcessor.h"
+
+namespace job {
+namespace {
+
+constexpr char16_t kLockPrefix[] = u"{5E21C7D4-8A03-4b6e-9F12-3C7B0D4A6E91}_";
+constexpr std::size_t kNameUnits = 259;  // a name buffer holds 260 units with the NUL
+constexpr std::uint32_t kPageWaits = 300;
+constexpr std::uint32_t kPageWaitMs = 100;
+constexpr int kDocStartRetries = 3;
+constexpr std::uint32_t kDocStartWaitMs = 10;
+
+void appendHex(std::u16string& out, std::uint32_t value, int digits, bool upper) {
+  const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    out += static_cast<char16_t>(set[(value >> shift) & 15]);
+}
+
+/// One run of one job: the per-job state and the steps that use it.
+class JobRun {
+ public:
+  JobRun(JobPorts& ports, const JobRequest& request) : ports_(ports), request_(request) {}
+
+  void run() {
+    if (prepare()) {
+      bool abandoned = false;
+      for (std::uint32_t copy = 0; copy < request_.copyCount && !abandoned; ++copy) {
+        abandoned = !sendCopy();
+      }
+      if (!abandoned) deletePageFiles();
+    }
+    tail();
+  }
+
+ private:
+  /// Lock, folder, printer, document information, settings and output buffer.
+  /// False sends the run to its tail.
+  bool prepare() {
+    if (!acquirePrinterLock()) {
+      debug().write("CreateMutex - Error \n");
+      return false;
+    }
+    std::u16string folder;
+    std::uint32_t error = 0;
+    if (!ports_.folders.publicFolder(folder, error)) {
+      debug().report("SHGetKnownFolderPath Error : 0x%08x \n", error);
+      return false;
+    }
+    spoolDirectory_ = folder + ports_.files.separator() + u"TIVORAN";
+    printer_ = ports_.spooler.open(request_.printerName);
+    if (!printer_) {
+      debug().write("OpenPrinter Error \n");
+      return false;
+    }
+    if (!queryDocInfo()) {
+      debug().write("SetOutputFile Error \n");
+      return false;
+    }
+    (void)loadPrinterSettings(*printer_, settings_);
+    decideHighSpeedMode(request_.modelFirstUnit, settings_);
+    readFirmwareVersion(*printer_, settings_);
+    output_ = page::OutputBuffer::allocate();
+    if (!output_.ok()) {
+      debug().write("pWritePrinter_Temp malloc Error \n");
+      return false;
+    }
+    return true;
+  }
+
+  bool acquirePrinterLock() {
+    bool existed = false;
+    lock_ = ports_.locks.create(printerLockName(request_.printerName), existed);
+    if (!lock_) {
+      debug().write("CreateMutex - Error \n");
+      return false;
+    }
+    if (existed && !lock_->wait()) {
+      debug().write("CreateMutex - WaitForSingleObject - Error \n");
+      return false;
+    }
+    return true;
+  }
+
+  bool queryDocInfo() {
+    std::uint32_t needed = 0;
+    if (printer_->queryInfoSize(needed) ||
+        ports_.spooler.lastError() != platform::kErrorInsufficientBuffer) {
+      debug().write("GetPrinter1 Error \n");
+      return false;
+    }
+    page::HeapBlock block = page::HeapBlock::zeroed(needed == 0 ? 1 : needed);
+    if (!block.ok()) {
+      debug().write("GetPrinter malloc Error \n");
+      return false;
+    }
+    std::u16string port;
+    if (!printer_->readInfo(std::as_writable_bytes(block.span().first(needed)), port)) {
+      debug().write("GetPrinter2 Error \n");
+      return false;
+    }
+    docInfo_.docName = u"My Document";
+    if (port == u"FILE:") docInfo_.outputFile = u"SpoolRelayer_00.bin";
+    docInfo_.dataType = u"RAW";
+    return true;
+  }
+
+  void startDocument() {
+    bool started = printer_->startDoc(docInfo_);
+    while (!started && retryCount_ <= kDocStartRetries) {
+      ++retryCount_;
+      debug().report("StartDocPrinter Error : 0x%08x \n", ports_.spooler.lastError());
+      ports_.clock.sleepMs(kDocStartWaitMs);
+      started = printer_->startDoc(docInfo_);
+    }
+    // Without a started document the copy goes on regardless.
+    retryCount_ = 0;
+  }
+
+  /// Sends one copy; false when the job is abandoned.
+  bool sendCopy() {
+    pageIndex_ = 1;
+    startDocument();
+    page::PageJob pageJob{
+        request_.modelFirstUnit, request_.cutMode, &settings_, &output_, heightClass_,
+        printer_.get(),          &debug()};
+    bool abandoned = false;
+    while (sendPageAttempt(pageJob, abandoned)) {
+    }
+    heightClass_ = pageJob.heightClass;
+    if (abandoned) return false;
+    (void)printer_->endDoc();
+    return true;
+  }
+
+  /// One page attempt. Returns true while the copy goes on; false when it ends (the
+  /// document is then ended) or, with `abandoned` set, when the job is abandoned.
+  bool sendPageAttempt(page::PageJob& pageJob, bool& abandoned) {
+    output_.reset();
+    const std::u16string path =
+        pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, pageIndex_);
+    std::unique_ptr<platform::PageFile> file = ports_.files.open(path);
+    if (!file) {
+      if (retryCount_ >= kPageWaits) return false;
+      ports_.clock.sleepMs(kPageWaitMs);
+      ++retryCount_;
+      return true;
+    }
+    if (!printer_->startPage()) {
+      debug().write("StartPagePrinter Error \n");
+      return false;
+    }
+    std::uint64_t fullSize = 0;
+    const bool sized = file->size(fullSize);
+    const auto size = static_cast<std::uint32_t>(fullSize);
+    if (!sized || size == 0) {
+      ++pageIndex_;
+      debug().write("GetFileSizeEx FALSE \n");
+      (void)printer_->endPage();
+      file.reset();
+      ports_.files.remove(path);
+      return true;
+    }
+    std::optional<page::PageBuffer> pageBuffer = loadPage(*file, size);
+    if (!pageBuffer) {
+      abandoned = true;
+      return false;
+    }
+    const bool lastPage = pageBuffer->state() == page::kLastPageState;
+    if (!lastPage) debug().report("pData->State : 0x%08x \n", pageBuffer->state());
+    page::processPage(*pageBuffer, pageJob);
+    pageBuffer.reset();
+    file.reset();
+    ++pageIndex_;
+    retryCount_ = 0;
+    if (lastPage) {
+      static constexpr std::array<std::uint8_t, 1> kEndOfDocument{0x00};
+      (void)printer_->write(kEndOfDocument);
+    }
+    (void)printer_->endPage();
+    return !lastPage;
+  }
+
+  /// Reads the page file into a zeroed block of its size + 256 bytes.
+  std::optional<page::PageBuffer> loadPage(platform::PageFile& file, std::uint32_t size) {
+    page::HeapBlock block;
+    if (size <= std::numeric_limits<std::uint32_t>::max() - page::kPageMargin) {
+      block = page::HeapBlock::zeroed(std::size_t{size} + page::kPageMargin);
+    }
+    if (!block.ok()) {
+      debug().write("pData == NULL \n");
+      return std::nullopt;
+    }
+    const std::size_t read = file.read(block.span().first(size));
+    if (read == 0) {
+      debug().write("ReadFile <= 0 \n");
+      return std::nullopt;
+    }
+    return page::PageBuffer::adopt(std::move(block), read);
+  }
+
+  /// Deletes the page files below the number where the last copy stopped, always
+  /// including page number 0.
+  void deletePageFiles() {
+    std::uint32_t j = 0;
+    do {
+      ports_.files.remove(
+          pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, j));
+      ++j;
+    } while (j < pageIndex_);
+  }
+
+  void tail() {
+    if (printer_) {
+      (void)removeFinishedJob(*printer_, request_.jobId);
+      printer_.reset();
+    }
+    if (lock_) {
+      lock_->release();
+      lock_.reset();
+    }
+  }
+
+  platform::DebugOutput& debug() { return ports_.debug; }
+
+  JobPorts& ports_;
+  const JobRequest& request_;
+  std::unique_ptr<platform::NamedLockHandle> lock_;
+  std::u16string spoolDirectory_;
+  std::unique_ptr<platform::Printer> printer_;
+  platform::DocInfo docInfo_;
+  PrinterSettings settings_;
+  page::OutputBuffer output_;
+  std::uint32_t pageIndex_ = 0;
+  std::uint32_t retryCount_ = 0;
+  std::uint8_t heightClass_ = 0;
+};
+
+}  // namespace
+
+bool hexEncodeName(std::u16string& out, std::u16string_view name) {
+  if (name.empty()) return false;
+  for (char16_t unit : name) {
+    for (std::uint32_t byte : {unit & 0xFFu, static_cast<std::uint32_t>(unit) >> 8}) {
+      if (byte >= 0x10) appendHex(out, byte >> 4, 1, false);
+      appendHex(out, byte & 15, 1, false);
+    }
+  }
+  return true;
+}
+
+std::u16string printerLockName(std::u16string_view printerName) {
+  std::u16string hex;
+  (void)hexEncodeName(hex, printerName);
+  std::u16string name = kLockPrefix;
+  if (name.size() + hex.size() <= kNameUnits) return name + hex;
+  // Too long for the lock name: key it by the digest of the name's bytes instead.
+  // A '#' never occurs in the hex form, so the two kinds of names can't meet.
+  std::vector<std::uint8_t> raw;
+  for (char16_t unit : printerName) {
+    raw.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    raw.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  name += u'#';
+  for (char c : sha256Hex(raw)) name += static_cast<char16_t>(static_cast<unsigned char>(c));
+  return name;
+}
+
+std::u16string pageFilePath(std::u16string_view spoolDirectory, char16_t separator,
+                            std::uint32_t jobId, std::uint32_t page) {
+  std::u16string path(spoolDirectory);
+  path += separator;
+  path += u"TIVORAN_";
+  appendHex(path, jobId, 8, true);
+  path += u'_';
+  appendHex(path, page, 8, true);
+  path += u".bin";
+  return path;
+}
+
+bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId) {
+  std::vector<platform::JobEntry> entries;
+  const bool listed = printer.enumJobs(entries);
+  for (const platform::JobEntry& entry : entries) {
+    if (entry.jobId == jobId && (entry.status == platform::kJobStatusPrinted ||
+                                 entry.status == platform::kJobStatusComplete)) {
+      return printer.deleteJob(entry);
+    }
+  }
+  return listed;
+}
+
+void runJob(JobPorts& ports, const JobRequest& request) {
+  JobRun(ports, request).run();
+}
+
+}  // namespace job
