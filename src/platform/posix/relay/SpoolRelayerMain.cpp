@@ -1,0 +1,123 @@
+// spoolrelayer: the Linux relay. Receives job notices on an abstract socket and relays
+// each job through the embedded directory spooler or CUPS.
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/NoticeListener.h"
+#include "job/JobRunner.h"
+#include "platform/posix/DirectorySpooler.h"
+#include "platform/posix/PosixClock.h"
+#include "platform/posix/PosixKnownFolders.h"
+#include "platform/posix/PosixNamedLocks.h"
+#include "platform/posix/PosixPageFiles.h"
+#include "platform/posix/PosixThreads.h"
+#include "platform/posix/SocketNoticeEndpoint.h"
+#include "platform/posix/StderrDebugOutput.h"
+#if SPR_HAVE_CUPS
+#include "platform/posix/CupsSpooler.h"
+#endif
+
+namespace {
+
+struct Options {
+  std::string publicDir = "/var/spool/spoolrelayer";
+  std::string spooler = "dir:/var/spool/spoolrelayer/printers";
+  std::string endpoint = "TIVORAN";
+  std::string lockDir;  // the public folder unless given
+};
+
+void usage() {
+  std::fputs(
+      "usage: spoolrelayer [--public-dir DIR] [--spooler dir:ROOT|cups] [--endpoint NAME]\n"
+      "                    [--lock-dir DIR]\n",
+      stderr);
+}
+
+bool parseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (i + 1 >= argc) return false;
+    const char* value = argv[++i];
+    if (arg == "--public-dir") {
+      options.publicDir = value;
+    } else if (arg == "--spooler") {
+      options.spooler = value;
+    } else if (arg == "--endpoint") {
+      options.endpoint = value;
+    } else if (arg == "--lock-dir") {
+      options.lockDir = value;
+    } else {
+      return false;
+    }
+  }
+  if (options.lockDir.empty()) options.lockDir = options.publicDir;
+  return true;
+}
+
+std::unique_ptr<platform::Spooler> makeSpooler(const std::string& choice) {
+  if (choice.rfind("dir:", 0) == 0 && choice.size() > 4) {
+    return std::make_unique<posix::DirectorySpooler>(choice.substr(4));
+  }
+#if SPR_HAVE_CUPS
+  if (choice == "cups") return std::make_unique<posix::CupsSpooler>();
+#endif
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parseOptions(argc, argv, options)) {
+    usage();
+    return 2;
+  }
+  std::unique_ptr<platform::Spooler> spooler = makeSpooler(options.spooler);
+  if (!spooler) {
+    std::fprintf(stderr, "spoolrelayer: unknown spooler '%s'\n", options.spooler.c_str());
+    return 2;
+  }
+
+  // Every thread blocks the signals; the main thread takes them one at a time. Closing
+  // (TERM, INT) plays the part of closing the hidden window; USR1 and USR2 stand for a
+  // console disconnect and connect.
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int sig : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2}) sigaddset(&signals, sig);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  posix::PosixKnownFolders folders(options.publicDir);
+  posix::PosixNamedLocks locks(options.lockDir);
+  posix::PosixPageFiles files;
+  posix::PosixClock clock;
+  posix::StderrDebugOutput debug;
+  posix::SocketNoticeEndpoint endpoint(options.endpoint);
+  posix::PosixThreads threads;
+  job::JobPorts jobPorts{*spooler, locks, folders, files, clock, debug};
+  app::AppPorts appPorts{jobPorts, endpoint, threads};
+  app::SessionController session(threads, [&appPorts] { app::noticeListener(appPorts); });
+
+  session.onCreate();
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&signals, &sig) != 0) continue;
+    if (sig == SIGUSR1) {
+      session.onConsoleDisconnect();
+    } else if (sig == SIGUSR2) {
+      session.onConsoleConnect();
+    } else {
+      // The process ends at once, without waiting for the jobs that still run.
+      session.onDestroy();
+      std::fflush(nullptr);
+      std::_Exit(0);
+    }
+  }
+}

@@ -1,0 +1,66 @@
+// Helpers for tests that drive the built programs: temporary folders, files, and
+// child processes with bounded waits.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+using Bytes = std::vector<std::uint8_t>;
+
+/// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+/// The built program `relative` (e.g. "tools/relaytool") under the build folder.
+std::string builtProgram(const std::string& relative);
+
+std::optional<Bytes> readFile(const std::string& path);
+bool writeFile(const std::string& path, const Bytes& bytes);
+bool exists(const std::string& path);
+void makeDirs(const std::string& path);
+/// The names in a folder, sorted; empty when it does not exist.
+std::vector<std::string> listDir(const std::string& path);
+
+/// Runs a program to its end and returns its exit code (-1 if it could not run),
+/// with its standard output captured into `out` when given.
+int runProgram(const std::vector<std::string>& argv, Bytes* out = nullptr,
+               std::string* err = nullptr);
+
+/// A program running beside the test.
+class Child {
+ public:
+  explicit Child(const std::vector<std::string>& argv, const std::string& stderrPath = "");
+  ~Child();  // kills the child if it still runs
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  bool running() const { return pid_ > 0; }
+  int pid() const { return pid_; }
+  void signal(int sig);
+  /// Waits up to `limit` for the child to end; its exit code, or nullopt on time-out.
+  std::optional<int> waitExit(std::chrono::milliseconds limit);
+
+ private:
+  int pid_ = -1;
+};
+
+/// Polls `done` every few milliseconds until it holds or `limit` passes.
+bool waitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+}  // namespace e2e
