@@ -174,18 +174,23 @@ void CupsPrinter::abortDocument() {
   if (jobId_ != 0) (void)cupsCancelJob2(http_.get(), name_.c_str(), jobId_, 0);
 }
 
-bool CupsPrinter::queryInfoSize(std::uint32_t& needed) {
+std::uint32_t CupsPrinter::infoSize() const {
   const std::size_t units =
       platform::toUtf16(name_).size() + 1 + platform::toUtf16(deviceUri_).size() + 1;
-  needed = kInfoBlockFixedSize + static_cast<std::uint32_t>(2 * units);
+  return kInfoBlockFixedSize + static_cast<std::uint32_t>(2 * units);
+}
+
+bool CupsPrinter::queryInfoSize(std::uint32_t& needed) {
+  needed = infoSize();
   setError(platform::kErrorInsufficientBuffer);
   return false;
 }
 
 bool CupsPrinter::readInfo(std::span<std::byte> block, std::u16string& portName) {
-  std::uint32_t needed = 0;
-  (void)queryInfoSize(needed);
-  if (block.size() < needed) return false;  // the error is 122, as set by the query
+  if (block.size() < infoSize()) {
+    setError(platform::kErrorInsufficientBuffer);
+    return false;
+  }
   portName = platform::toUtf16(deviceUri_);
   return true;
 }

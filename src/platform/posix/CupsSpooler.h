@@ -93,6 +93,7 @@ class CupsPrinter : public platform::Printer {
   int jobId() const { return jobId_; }
 
  private:
+  std::uint32_t infoSize() const;
   void abortDocument();
 
   UniqueHttp http_;
