@@ -1,0 +1,342 @@
+// The CUPS spooler against a real scheduler. The CupsSpooler tests need the private one of
+// scripts/cups-test-server (ctest runs them as `cups_spooler`); the offline ones need none.
+#include "platform/posix/CupsSpooler.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fakes/Bytes.h"
+#include "job/JobRunner.h"
+#include "job/PrinterSettings.h"
+#include "platform/Utf.h"
+
+namespace {
+
+using fakes::Bytes;
+using platform::JobEntry;
+
+constexpr auto kJobDeadline = std::chrono::seconds(20);
+
+std::string env(const char* name, const char* fallback = "") {
+  const char* value = std::getenv(name);
+  return value && *value ? value : fallback;
+}
+
+/// The jobs of a queue as libcups lists them, all users, finished ones included.
+class JobList {
+ public:
+  JobList(const JobList&) = delete;
+  JobList& operator=(const JobList&) = delete;
+  JobList(http_t* http, const std::string& queue) {
+    count_ = cupsGetJobs2(http, &jobs_, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
+  }
+  ~JobList() { cupsFreeJobs(count_ < 0 ? 0 : count_, jobs_); }
+  bool ok() const { return count_ >= 0; }
+  const cups_job_t* find(int id) const {
+    for (int i = 0; i < count_; ++i)
+      if (jobs_[i].id == id) return &jobs_[i];
+    return nullptr;
+  }
+
+ private:
+  cups_job_t* jobs_ = nullptr;
+  int count_ = -1;
+};
+
+// ---- no scheduler needed ----------------------------------------------------------
+
+TEST(CupsSpoolerOffline, UnreachableSchedulerFailsTheOpenWithServerUnavailable) {
+  // A socket path that cannot exist, and a loopback port nothing listens on.
+  for (const char* server : {"/nonexistent-spoolrelayer/cups.sock", "127.0.0.1:1"}) {
+    posix::CupsSpooler spooler(server);
+    EXPECT_EQ(spooler.open(u"TESTPRN"), nullptr) << server;
+    EXPECT_EQ(spooler.lastError(), posix::kErrorServerUnavailable) << server;
+  }
+}
+
+TEST(CupsSpoolerOffline, NameThatCannotBeAQueueFailsAsMissingWithoutAsking) {
+  // The scheduler is unreachable, so 1801 can only come from the name check.
+  posix::CupsSpooler spooler("/nonexistent-spoolrelayer/cups.sock");
+  const std::u16string names[] = {u"", u"A B", u"A/B", u"A#B", u"A\tB", std::u16string(128, u'P')};
+  for (const std::u16string& name : names) {
+    EXPECT_EQ(spooler.open(name), nullptr);
+    EXPECT_EQ(spooler.lastError(), platform::kErrorInvalidPrinterName) << platform::toUtf8(name);
+  }
+}
+
+TEST(CupsSpoolerOffline, LastErrorIsKeptPerThread) {
+  posix::CupsSpooler spooler("/nonexistent-spoolrelayer/cups.sock");
+  EXPECT_EQ(spooler.open(u"A B"), nullptr);
+  std::uint32_t other = 0;
+  std::thread([&] {
+    EXPECT_EQ(spooler.open(u"TESTPRN"), nullptr);
+    other = spooler.lastError();
+  }).join();
+  EXPECT_EQ(other, posix::kErrorServerUnavailable);
+  EXPECT_EQ(spooler.lastError(), platform::kErrorInvalidPrinterName);
+}
+
+TEST(CupsSpoolerOffline, OnlyACompletedJobHasAStatusTheRunnerRemoves) {
+  struct Case {
+    int state;
+    bool incoming;
+    std::uint32_t status;
+  };
+  const Case cases[] = {
+      {IPP_JSTATE_PENDING, false, 0},     {IPP_JSTATE_HELD, true, 0x8},
+      {IPP_JSTATE_HELD, false, 0x1},      {IPP_JSTATE_PROCESSING, false, 0x10},
+      {IPP_JSTATE_STOPPED, false, 0x3},   {IPP_JSTATE_CANCELED, false, 0x100},
+      {IPP_JSTATE_ABORTED, false, 0x2},   {IPP_JSTATE_COMPLETED, false, 0x80},
+      {IPP_JSTATE_COMPLETED, true, 0x80}, {42, false, 0},
+  };
+  for (const Case& c : cases) {
+    const std::uint32_t status = posix::jobStatusFor(c.state, c.incoming);
+    EXPECT_EQ(status, c.status) << "state " << c.state;
+    const bool removable =
+        status == platform::kJobStatusPrinted || status == platform::kJobStatusComplete;
+    EXPECT_EQ(removable, c.state == IPP_JSTATE_COMPLETED) << "state " << c.state;
+  }
+}
+
+// ---- against the private scheduler ------------------------------------------------
+
+class CupsSpoolerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (env("CUPS_SERVER").empty()) {
+      GTEST_SKIP() << "CUPS_SERVER is not set: these tests need a private scheduler "
+                      "(ctest -R cups_spooler, or eval \"$(scripts/cups-test-server start)\")";
+    }
+    queue_ = env("CUPS_TEST_PRINTER", "TESTPRN");
+    printer_ = spooler_.openQueue(platform::toUtf16(queue_));
+    ASSERT_NE(printer_, nullptr) << "open " << queue_ << ": " << spooler_.lastError();
+    http_ = posix::connectTo(cupsServer(), ippPort());
+    ASSERT_NE(http_, nullptr);
+  }
+
+  platform::DocInfo myDocument() const { return {u"My Document", std::nullopt, u"RAW"}; }
+
+  /// Sends `pages` as one RAW document, each page in writes of at most `chunk` bytes,
+  /// and returns its job id (0 on failure).
+  int print(const std::vector<Bytes>& pages, std::size_t chunk) {
+    if (!printer_->startDoc(myDocument())) return 0;
+    for (const Bytes& page : pages) {
+      EXPECT_TRUE(printer_->startPage());
+      for (std::size_t at = 0; at < page.size(); at += chunk) {
+        const std::size_t n = std::min(chunk, page.size() - at);
+        EXPECT_TRUE(printer_->write(std::span(page).subspan(at, n)));
+      }
+      EXPECT_TRUE(printer_->endPage());
+    }
+    EXPECT_TRUE(printer_->endDoc());
+    return printer_->jobId();
+  }
+
+  /// Polls the listing until job `id` has `status`, CUPS has finished with it, or the
+  /// deadline passes; returns the status last seen (nullopt when the job was not listed).
+  std::optional<std::uint32_t> waitForStatus(int id, std::uint32_t status) {
+    std::optional<std::uint32_t> seen;
+    const auto deadline = std::chrono::steady_clock::now() + kJobDeadline;
+    for (bool finished = false; !finished && std::chrono::steady_clock::now() < deadline;) {
+      const JobList jobs(http_.get(), queue_);
+      finished = jobs.find(id) && jobs.find(id)->state >= IPP_JSTATE_CANCELED;
+      std::vector<JobEntry> entries;
+      EXPECT_TRUE(printer_->enumJobs(entries));
+      seen.reset();
+      for (const JobEntry& e : entries)
+        if (e.jobId == static_cast<std::uint32_t>(id)) seen = e.status;
+      if (seen == status) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return seen;
+  }
+
+  /// The bytes of the queue's output file: its device URI without "file://".
+  Bytes outputFile() const {
+    std::u16string port;
+    std::uint32_t needed = 0;
+    (void)printer_->queryInfoSize(needed);
+    std::vector<std::byte> block(needed);
+    EXPECT_TRUE(printer_->readInfo(block, port));
+    const std::string uri = platform::toUtf8(port);
+    EXPECT_EQ(uri.rfind("file://", 0), 0u) << uri;
+    std::ifstream in(uri.substr(7), std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  posix::CupsSpooler spooler_;
+  std::string queue_;
+  std::unique_ptr<posix::CupsPrinter> printer_;
+  posix::UniqueHttp http_;
+};
+
+TEST_F(CupsSpoolerTest, MissingQueueAndMissingSchedulerFailWithDifferentCodes) {
+  EXPECT_EQ(spooler_.open(u"SPR_NO_SUCH_QUEUE"), nullptr);
+  EXPECT_EQ(spooler_.lastError(), platform::kErrorInvalidPrinterName);
+  posix::CupsSpooler nowhere("/nonexistent-spoolrelayer/cups.sock");
+  EXPECT_EQ(nowhere.open(platform::toUtf16(queue_)), nullptr);
+  EXPECT_EQ(nowhere.lastError(), posix::kErrorServerUnavailable);
+}
+
+TEST_F(CupsSpoolerTest, QueueNamesAreFoundWithoutRegardToCase) {
+  std::string lower = queue_;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  auto printer = spooler_.openQueue(platform::toUtf16(lower));
+  ASSERT_NE(printer, nullptr) << spooler_.lastError();
+  EXPECT_EQ(printer->name(), queue_);
+}
+
+TEST_F(CupsSpoolerTest, PortIsTheDeviceUri) {
+  std::uint32_t needed = 0;
+  EXPECT_FALSE(printer_->queryInfoSize(needed));
+  EXPECT_EQ(spooler_.lastError(), platform::kErrorInsufficientBuffer);
+  ASSERT_GT(needed, 0u);
+
+  std::vector<std::byte> block(needed);
+  std::u16string port;
+  EXPECT_FALSE(printer_->readInfo(std::span(block).first(needed - 1), port));
+  EXPECT_EQ(spooler_.lastError(), platform::kErrorInsufficientBuffer);
+  ASSERT_TRUE(printer_->readInfo(block, port));
+  const std::string root = env("CUPS_TEST_ROOT");
+  if (root.empty()) {
+    EXPECT_EQ(platform::toUtf8(port).rfind("file:///", 0), 0u);
+  } else {
+    EXPECT_EQ(platform::toUtf8(port), "file://" + root + "/out/" + queue_ + ".bin");
+  }
+}
+
+TEST_F(CupsSpoolerTest, PrinterDataFollowsTheGetPrinterDataRules) {
+  // PRTDATA_IDX_TEST is 14 00 00 00: copied whole, too long for 3 bytes.
+  Bytes four(4, 0xEE);
+  EXPECT_EQ(printer_->getData("PRTDATA_IDX_TEST", four), platform::kErrorSuccess);
+  EXPECT_EQ(four, fakes::hex("14 00 00 00"));
+  Bytes three(3, 0xEE);
+  EXPECT_EQ(printer_->getData("PRTDATA_IDX_TEST", three), platform::kErrorMoreData);
+  EXPECT_EQ(three, Bytes(3, 0xEE));
+
+  // PRTDATA_IDX_BARCODE_2D is 03 01 02: a shorter value fills the first bytes only.
+  Bytes five(5, 0xEE);
+  EXPECT_EQ(printer_->getData("PRTDATA_IDX_BARCODE_2D", five), platform::kErrorSuccess);
+  EXPECT_EQ(five, fakes::hex("03 01 02 EE EE"));
+
+  // PRTDATA_IDX_BARCODE is the 180 bytes 00..B3, which fit 180 bytes but not 179.
+  Bytes table(180, 0xEE);
+  EXPECT_EQ(printer_->getData("PRTDATA_IDX_BARCODE", table), platform::kErrorSuccess);
+  for (std::size_t i = 0; i < table.size(); ++i) ASSERT_EQ(table[i], i) << "byte " << i;
+  Bytes short179(179, 0xEE);
+  EXPECT_EQ(printer_->getData("PRTDATA_IDX_BARCODE", short179), platform::kErrorMoreData);
+  EXPECT_EQ(short179, Bytes(179, 0xEE));
+
+  // Missing, not base64, and a queue attribute that is not a NAME-default option.
+  for (const char* name :
+       {"PRTDATA_IDX_WATERMARK_PROP", "SPR_TEST_NOT_BASE64", "device-uri", "printer-name"}) {
+    Bytes dest(8, 0xEE);
+    EXPECT_EQ(printer_->getData(name, dest), platform::kErrorFileNotFound) << name;
+    EXPECT_EQ(dest, Bytes(8, 0xEE)) << name;
+  }
+}
+
+TEST_F(CupsSpoolerTest, TheRunnersSettingsLoadReadsTheQueuesValues) {
+  job::PrinterSettings settings;
+  EXPECT_TRUE(job::loadPrinterSettings(*printer_, settings));
+  EXPECT_EQ(settings.bandRowLimit, 20u);
+  EXPECT_EQ(Bytes(settings.twoDCode.begin(), settings.twoDCode.end()),
+            fakes::hex("03 01 02 00 00"));
+  EXPECT_EQ(settings.barcodeTable[179], 179);
+  EXPECT_EQ(settings.highSpeedMode, 0u);  // not set on the queue
+}
+
+TEST_F(CupsSpoolerTest, RawDocumentArrivesByteForByte) {
+  Bytes every(256 * 3);
+  for (std::size_t i = 0; i < every.size(); ++i) every[i] = static_cast<std::uint8_t>(i);
+  const std::vector<Bytes> pages = {fakes::hex("1B 40 00 00 FF 0A"), every, Bytes(300, 0x00),
+                                    fakes::hex("1D 56 42 00 00")};
+  const int id = print(pages, 7);
+  ASSERT_GT(id, 0) << spooler_.lastError();
+  EXPECT_EQ(waitForStatus(id, platform::kJobStatusPrinted), platform::kJobStatusPrinted);
+  EXPECT_EQ(outputFile(), fakes::concat({pages[0], pages[1], pages[2], pages[3]}));
+
+  JobList jobs(http_.get(), queue_);
+  ASSERT_TRUE(jobs.ok());
+  ASSERT_NE(jobs.find(id), nullptr);
+  EXPECT_STREQ(jobs.find(id)->title, "My Document");
+  EXPECT_STREQ(jobs.find(id)->format, CUPS_FORMAT_RAW);
+}
+
+TEST_F(CupsSpoolerTest, DocumentsFollowOneAnotherOnOnePrinter) {
+  const int first = print({fakes::hex("41 42 43")}, 64);
+  ASSERT_GT(first, 0);
+  const int second = print({fakes::hex("44"), fakes::hex("45 46")}, 1);
+  ASSERT_GT(second, first);
+  EXPECT_EQ(waitForStatus(first, platform::kJobStatusPrinted), platform::kJobStatusPrinted);
+  EXPECT_EQ(waitForStatus(second, platform::kJobStatusPrinted), platform::kJobStatusPrinted);
+  EXPECT_EQ(outputFile(), fakes::hex("44 45 46"));  // each job replaces the file
+}
+
+TEST_F(CupsSpoolerTest, ADocumentBeingSentIsListedAsSpooling) {
+  ASSERT_TRUE(printer_->startDoc(myDocument()));
+  ASSERT_TRUE(printer_->startPage());
+  ASSERT_TRUE(printer_->write(fakes::hex("01 02 03")));
+  const int id = printer_->jobId();
+  std::vector<JobEntry> entries;
+  ASSERT_TRUE(printer_->enumJobs(entries));
+  std::optional<std::uint32_t> status;
+  for (const JobEntry& e : entries)
+    if (e.jobId == static_cast<std::uint32_t>(id)) status = e.status;
+  EXPECT_EQ(status, posix::kJobStatusSpooling);
+  EXPECT_TRUE(printer_->endPage());
+  EXPECT_TRUE(printer_->endDoc());
+  EXPECT_EQ(waitForStatus(id, platform::kJobStatusPrinted), platform::kJobStatusPrinted);
+}
+
+TEST_F(CupsSpoolerTest, ADocumentLeftOpenIsCanceledWhenThePrinterCloses) {
+  ASSERT_TRUE(printer_->startDoc(myDocument()));
+  ASSERT_TRUE(printer_->startPage());
+  ASSERT_TRUE(printer_->write(fakes::hex("01 02 03")));
+  const int id = printer_->jobId();
+  printer_.reset();
+  JobList jobs(http_.get(), queue_);
+  ASSERT_TRUE(jobs.ok());
+  ASSERT_NE(jobs.find(id), nullptr);
+  EXPECT_EQ(jobs.find(id)->state, IPP_JSTATE_CANCELED);
+}
+
+TEST_F(CupsSpoolerTest, FinishedJobIsRemovedByTheRunnerAndPurgedFromTheHistory) {
+  const int id = print({fakes::hex("52 45 4D 4F 56 45")}, 2);
+  ASSERT_GT(id, 0);
+  ASSERT_EQ(waitForStatus(id, platform::kJobStatusPrinted), platform::kJobStatusPrinted);
+
+  EXPECT_TRUE(job::removeFinishedJob(*printer_, static_cast<std::uint32_t>(id)));
+  std::vector<JobEntry> entries;
+  ASSERT_TRUE(printer_->enumJobs(entries));
+  for (const JobEntry& e : entries) EXPECT_NE(e.jobId, static_cast<std::uint32_t>(id));
+  JobList jobs(http_.get(), queue_);
+  ASSERT_TRUE(jobs.ok());
+  EXPECT_EQ(jobs.find(id), nullptr);
+
+  // Deleting it again: no such job.
+  EXPECT_FALSE(printer_->deleteJob({static_cast<std::uint32_t>(id), platform::kJobStatusPrinted}));
+  EXPECT_EQ(spooler_.lastError(), posix::kErrorInvalidParameter);
+}
+
+TEST_F(CupsSpoolerTest, CallsOutOfOrderAndOtherDataTypesFail) {
+  EXPECT_FALSE(printer_->startPage());
+  EXPECT_EQ(spooler_.lastError(), posix::kErrorInvalidHandle);
+  EXPECT_FALSE(printer_->write(fakes::hex("00")));
+  EXPECT_EQ(spooler_.lastError(), posix::kErrorInvalidHandle);
+  EXPECT_FALSE(printer_->endDoc());
+  EXPECT_EQ(spooler_.lastError(), posix::kErrorInvalidHandle);
+  EXPECT_FALSE(printer_->startDoc({u"My Document", std::nullopt, u"NT EMF 1.008"}));
+  EXPECT_EQ(spooler_.lastError(), posix::kErrorInvalidDatatype);
+  EXPECT_EQ(printer_->jobId(), 0);  // no job was created for either
+}
+
+}  // namespace
