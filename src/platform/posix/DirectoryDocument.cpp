@@ -17,22 +17,23 @@ namespace {
 
 constexpr std::uint32_t kLastNumber = 99'999'999;  // eight decimal digits
 
-std::string numberText(std::uint32_t number) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08u", static_cast<unsigned>(number));
+/// A document file name: the number in eight digits between `prefix` and `suffix`.
+std::string fileName(const char* prefix, std::uint32_t number, const char* suffix) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%s%08u%s", prefix, static_cast<unsigned>(number), suffix);
   return text;
 }
 std::string binName(std::uint32_t n) {
-  return numberText(n) + ".bin";
+  return fileName("", n, ".bin");
 }
 std::string jsonName(std::uint32_t n) {
-  return numberText(n) + ".json";
+  return fileName("", n, ".json");
 }
 std::string partName(std::uint32_t n) {
-  return "." + numberText(n) + ".bin.part";
+  return fileName(".", n, ".bin.part");
 }
 std::string jsonPartName(std::uint32_t n) {
-  return "." + numberText(n) + ".json.part";
+  return fileName(".", n, ".json.part");
 }
 
 /// The number in "NNNNNNNN.bin", "NNNNNNNN.json" and their .part forms; 0 for other names.
