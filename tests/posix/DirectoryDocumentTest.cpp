@@ -118,10 +118,10 @@ TEST_F(DirectoryDocumentTest, OutputFileMustBeAPlainNameOfItsOwn) {
 }
 
 TEST_F(DirectoryDocumentTest, DescriptionEscapesItsStrings) {
-  const platform::DocInfo info{u"Say \"hi\"\\\n\t\u0001 caf\u00e9", std::nullopt, u"RAW"};
+  const platform::DocInfo info{u"Say \"hi\"\\\n\t\r\u0001\u001f caf\u00e9", u"out\\1.bin", u"RAW"};
   EXPECT_EQ(posix::DirectoryDocument::describe(info, {}),
-            "{\"name\": \"Say \\\"hi\\\"\\\\\\n\\t\\u0001 caf\xC3\xA9\", \"dataType\": \"RAW\", "
-            "\"outputFile\": null, \"pages\": []}\n");
+            "{\"name\": \"Say \\\"hi\\\"\\\\\\n\\t\\r\\u0001\\u001f caf\xC3\xA9\", "
+            "\"dataType\": \"RAW\", \"outputFile\": \"out\\\\1.bin\", \"pages\": []}\n");
 }
 
 TEST_F(DirectoryDocumentTest, CallsOutOfOrderFail) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -98,39 +99,26 @@ bool usableOutputName(const std::string& name) {
   return name != "port" && name != "data" && name != "documents" && name != "queue";
 }
 
+/// `text` as a JSON string: quotes, backslashes and control characters escaped, the rest
+/// as UTF-8.
 std::string quoted(std::u16string_view text) {
+  constexpr std::string_view kShortEscapes = "\b\f\n\r\t";
+  constexpr std::string_view kShortLetters = "bfnrt";
   std::string out = "\"";
   for (char c : platform::toUtf8(text)) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-          out += escape;
-        } else {
-          out += c;
-        }
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (const std::size_t k = kShortEscapes.find(c); k != std::string_view::npos) {
+      out += '\\';
+      out += kShortLetters[k];
+    } else if (byte < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(byte));
+      out += escape;
+    } else {
+      out += c;
     }
   }
   return out + "\"";
