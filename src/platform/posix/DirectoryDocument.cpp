@@ -1,0 +1,253 @@
+// RAW documents of the directory spooler: numbering, pages, the .json and the final rename.
+#include "platform/posix/DirectoryDocument.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/Utf.h"
+#include "platform/posix/PosixErrors.h"
+#include "platform/posix/PosixIo.h"
+
+namespace posix {
+namespace {
+
+constexpr std::uint32_t kLastNumber = 99'999'999;  // eight decimal digits
+
+/// A document file name: the number in eight digits between `prefix` and `suffix`.
+std::string fileName(const char* prefix, std::uint32_t number, const char* suffix) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%s%08u%s", prefix, static_cast<unsigned>(number), suffix);
+  return text;
+}
+std::string binName(std::uint32_t n) {
+  return fileName("", n, ".bin");
+}
+std::string jsonName(std::uint32_t n) {
+  return fileName("", n, ".json");
+}
+std::string partName(std::uint32_t n) {
+  return fileName(".", n, ".bin.part");
+}
+std::string jsonPartName(std::uint32_t n) {
+  return fileName(".", n, ".json.part");
+}
+
+/// The number in "NNNNNNNN.bin", "NNNNNNNN.json" and their .part forms; 0 for other names.
+std::uint32_t numberIn(std::string_view name) {
+  if (!name.empty() && name.front() == '.') name.remove_prefix(1);
+  if (name.size() < 9 || name[8] != '.') return 0;
+  std::uint32_t number = 0;
+  for (char c : name.substr(0, 8)) {
+    if (c < '0' || c > '9') return 0;
+    number = number * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  return number;
+}
+
+/// One past the highest number in use in documents/, counting unfinished documents.
+bool firstFreeNumber(int documentsDir, std::uint32_t& next, std::uint32_t& error) {
+  std::vector<std::string> names;
+  int err = 0;
+  if (!listFolder(documentsDir, ".", names, err)) {
+    error = systemError(err);
+    return false;
+  }
+  next = 1;
+  for (const std::string& name : names) next = std::max(next, numberIn(name) + 1);
+  return true;
+}
+
+/// Claims the first free number from `next` on by creating its .part exclusively. A
+/// number that is a job id in queue/ is passed over, since document numbers are job ids.
+bool claimNumber(int printerDir, int documentsDir, std::uint32_t next, std::uint32_t& number,
+                 Fd& file, std::uint32_t& error) {
+  for (; next <= kLastNumber; ++next) {
+    if (existsAt(printerDir, ("queue/" + std::to_string(next)).c_str())) continue;
+    Fd fd(::openat(documentsDir, partName(next).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                   0644));
+    if (!fd && errno == EEXIST) continue;
+    if (!fd) {
+      error = lastSystemError();
+      return false;
+    }
+    // Another process may have ended this number since our listing; its .json is written
+    // before its .part goes away, so seeing neither means the number is ours.
+    if (existsAt(documentsDir, jsonName(next).c_str()) ||
+        existsAt(documentsDir, binName(next).c_str())) {
+      (void)::unlinkat(documentsDir, partName(next).c_str(), 0);
+      continue;
+    }
+    number = next;
+    file = std::move(fd);
+    return true;
+  }
+  error = kErrorNoMoreFiles;
+  return false;
+}
+
+/// An output file must be a plain name that is none of the printer folder's own entries.
+bool usableOutputName(const std::string& name) {
+  if (name.empty() || name.front() == '.' || name.find('/') != std::string::npos ||
+      name.find('\0') != std::string::npos) {
+    return false;
+  }
+  return name != "port" && name != "data" && name != "documents" && name != "queue";
+}
+
+/// `text` as a JSON string: quotes, backslashes and control characters escaped, the rest
+/// as UTF-8.
+std::string quoted(std::u16string_view text) {
+  constexpr std::string_view kShortEscapes = "\b\f\n\r\t";
+  constexpr std::string_view kShortLetters = "bfnrt";
+  std::string out = "\"";
+  for (char c : platform::toUtf8(text)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (const std::size_t k = kShortEscapes.find(c); k != std::string_view::npos) {
+      out += '\\';
+      out += kShortLetters[k];
+    } else if (byte < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(byte));
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::unique_ptr<DirectoryDocument> DirectoryDocument::start(int printerDir,
+                                                            const platform::DocInfo& info,
+                                                            std::uint32_t& error) {
+  if (info.outputFile && !usableOutputName(platform::toUtf8(*info.outputFile))) {
+    error = kErrorInvalidName;
+    return nullptr;
+  }
+  if (::mkdirat(printerDir, "documents", 0755) != 0 && errno != EEXIST) {
+    error = lastSystemError();
+    return nullptr;
+  }
+  Fd documentsDir(::openat(printerDir, "documents", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!documentsDir) {
+    error = lastSystemError();
+    return nullptr;
+  }
+  std::uint32_t next = 0, number = 0;
+  Fd file;
+  if (!firstFreeNumber(documentsDir.get(), next, error) ||
+      !claimNumber(printerDir, documentsDir.get(), next, number, file, error)) {
+    return nullptr;
+  }
+  return std::make_unique<DirectoryDocument>(printerDir, std::move(documentsDir), number,
+                                             std::move(file), info);
+}
+
+DirectoryDocument::DirectoryDocument(int printerDir, Fd documentsDir, std::uint32_t number, Fd file,
+                                     const platform::DocInfo& info)
+    : printerDir_(printerDir),
+      documentsDir_(std::move(documentsDir)),
+      number_(number),
+      file_(std::move(file)),
+      info_(info) {}
+
+DirectoryDocument::~DirectoryDocument() {
+  if (!published_) (void)::unlinkat(documentsDir_.get(), partName(number_).c_str(), 0);
+}
+
+bool DirectoryDocument::startPage(std::uint32_t& error) {
+  if (pageOpen_) {
+    error = kErrorInvalidPrinterState;
+    return false;
+  }
+  pages_.push_back(0);
+  pageOpen_ = true;
+  return true;
+}
+
+bool DirectoryDocument::write(std::span<const std::uint8_t> bytes, std::uint32_t& error) {
+  if (!pageOpen_) {
+    error = kErrorInvalidPrinterState;
+    return false;
+  }
+  if (!writeAll(file_.get(), bytes)) {
+    error = lastSystemError();
+    return false;
+  }
+  pages_.back() += bytes.size();
+  return true;
+}
+
+bool DirectoryDocument::endPage(std::uint32_t& error) {
+  if (!pageOpen_) {
+    error = kErrorInvalidPrinterState;
+    return false;
+  }
+  pageOpen_ = false;
+  return true;
+}
+
+bool DirectoryDocument::finish(std::uint32_t& error) {
+  pageOpen_ = false;
+  if (!writeDescription(error)) return false;
+  if (!publish(error)) {
+    (void)::unlinkat(documentsDir_.get(), jsonName(number_).c_str(), 0);
+    return false;
+  }
+  published_ = true;
+  return true;
+}
+
+bool DirectoryDocument::writeDescription(std::uint32_t& error) {
+  const std::string part = jsonPartName(number_);
+  Fd json(
+      ::openat(documentsDir_.get(), part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!json || !writeAll(json.get(), describe(info_, pages_)) ||
+      ::renameat(documentsDir_.get(), part.c_str(), documentsDir_.get(),
+                 jsonName(number_).c_str()) != 0) {
+    error = lastSystemError();
+    (void)::unlinkat(documentsDir_.get(), part.c_str(), 0);
+    return false;
+  }
+  return true;
+}
+
+bool DirectoryDocument::publish(std::uint32_t& error) {
+  file_.reset();
+  int targetDir = documentsDir_.get();
+  std::string target = binName(number_);
+  if (info_.outputFile) {
+    targetDir = printerDir_;
+    target = platform::toUtf8(*info_.outputFile);
+  }
+  // rename() replaces an earlier output file in one step.
+  if (::renameat(documentsDir_.get(), partName(number_).c_str(), targetDir, target.c_str()) != 0) {
+    error = lastSystemError();
+    return false;
+  }
+  return true;
+}
+
+std::string DirectoryDocument::describe(const platform::DocInfo& info,
+                                        const std::vector<std::uint64_t>& pages) {
+  std::string json = "{\"name\": " + quoted(info.docName) +
+                     ", \"dataType\": " + quoted(info.dataType) +
+                     ", \"outputFile\": " + (info.outputFile ? quoted(*info.outputFile) : "null") +
+                     ", \"pages\": [";
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    if (i > 0) json += ", ";
+    json += std::to_string(pages[i]);
+  }
+  return json + "]}\n";
+}
+
+}  // namespace posix

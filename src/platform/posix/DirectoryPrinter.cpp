@@ -1,0 +1,175 @@
+// An open printer of the directory spooler.
+#include "platform/posix/DirectoryPrinter.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Utf.h"
+#include "platform/posix/DirectoryQueue.h"
+#include "platform/posix/PosixErrors.h"
+#include "platform/posix/PosixIo.h"
+
+namespace posix {
+namespace {
+
+thread_local std::uint32_t lastSpoolerError = 0;
+
+constexpr std::size_t kInfoFixedBytes = 84;  // PRINTER_INFO_2 in its 32-bit layout
+constexpr std::size_t kPortLimit = 4096;
+
+bool fail(std::uint32_t error) {
+  setSpoolerError(error);
+  return false;
+}
+
+/// Copies `text` with its NUL as UTF-16LE into `block` at `offset`; the next offset.
+std::size_t putString(std::span<std::byte> block, std::size_t offset, std::u16string_view text) {
+  for (char16_t unit : text) {
+    block[offset++] = static_cast<std::byte>(unit & 0xFF);
+    block[offset++] = static_cast<std::byte>(unit >> 8);
+  }
+  block[offset++] = std::byte{0};
+  block[offset++] = std::byte{0};
+  return offset;
+}
+
+}  // namespace
+
+void setSpoolerError(std::uint32_t error) {
+  lastSpoolerError = error;
+}
+std::uint32_t spoolerError() {
+  return lastSpoolerError;
+}
+
+bool isPlainName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
+
+DirectoryPrinter::DirectoryPrinter(Fd folder, std::u16string name)
+    : folder_(std::move(folder)), name_(std::move(name)) {}
+
+bool DirectoryPrinter::present() {
+  // A removed folder stays open here but has no links left.
+  struct stat st {};
+  if (::fstat(folder_.get(), &st) == 0 && st.st_nlink > 0) return true;
+  return fail(platform::kErrorInvalidPrinterName);
+}
+
+bool DirectoryPrinter::readPort(std::u16string& port) {
+  std::string text;
+  int err = 0;
+  if (!readSmallFile(folder_.get(), "port", kPortLimit, text, err)) {
+    if (err != ENOENT) return fail(systemError(err));
+    port = u"DIR:";
+    return true;
+  }
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  port = platform::toUtf16(text);
+  return true;
+}
+
+std::uint32_t DirectoryPrinter::infoSize(const std::u16string& port) const {
+  return static_cast<std::uint32_t>(kInfoFixedBytes + 2 * (name_.size() + 1) +
+                                    2 * (port.size() + 1));
+}
+
+bool DirectoryPrinter::queryInfoSize(std::uint32_t& needed) {
+  std::u16string port;
+  if (!present() || !readPort(port)) return false;
+  needed = infoSize(port);
+  return fail(platform::kErrorInsufficientBuffer);
+}
+
+bool DirectoryPrinter::readInfo(std::span<std::byte> block, std::u16string& portName) {
+  std::u16string port;
+  if (!present() || !readPort(port)) return false;
+  // The port may have changed since the size was asked for.
+  if (block.size() < infoSize(port)) return fail(platform::kErrorInsufficientBuffer);
+  std::fill(block.begin(), block.end(), std::byte{0});
+  putString(block, putString(block, kInfoFixedBytes, name_), port);
+  portName = port;
+  return true;
+}
+
+std::uint32_t DirectoryPrinter::getData(std::string_view name, std::span<std::uint8_t> dest) {
+  if (!present()) return platform::kErrorInvalidPrinterName;
+  if (!isPlainName(name)) return platform::kErrorFileNotFound;
+  const std::string path = "data/" + std::string(name);
+  std::string value;
+  int err = 0;
+  if (!readSmallFile(folder_.get(), path.c_str(), dest.size(), value, err)) {
+    if (err == EFBIG) return platform::kErrorMoreData;
+    if (err == ENOENT || err == ENOTDIR) return platform::kErrorFileNotFound;
+    return systemError(err);
+  }
+  if (!value.empty()) std::memcpy(dest.data(), value.data(), value.size());
+  return platform::kErrorSuccess;
+}
+
+bool DirectoryPrinter::startDoc(const platform::DocInfo& info) {
+  if (!present()) return false;
+  if (document_) return fail(kErrorInvalidPrinterState);
+  std::uint32_t error = 0;
+  document_ = DirectoryDocument::start(folder_.get(), info, error);
+  return document_ ? true : fail(error);
+}
+
+bool DirectoryPrinter::startPage() {
+  std::uint32_t error = 0;
+  if (!present()) return false;
+  if (!document_) return fail(kErrorNoStartDoc);
+  return document_->startPage(error) || fail(error);
+}
+
+bool DirectoryPrinter::write(std::span<const std::uint8_t> bytes) {
+  std::uint32_t error = 0;
+  if (!present()) return false;
+  if (!document_) return fail(kErrorNoStartDoc);
+  return document_->write(bytes, error) || fail(error);
+}
+
+bool DirectoryPrinter::endPage() {
+  std::uint32_t error = 0;
+  if (!present()) return false;
+  if (!document_) return fail(kErrorNoStartDoc);
+  return document_->endPage(error) || fail(error);
+}
+
+bool DirectoryPrinter::endDoc() {
+  if (!document_) return fail(kErrorNoStartDoc);
+  if (!present()) {
+    document_.reset();
+    return false;
+  }
+  std::uint32_t error = 0;
+  // Whether it is published or not, the document is over; a failed one leaves nothing.
+  const bool published = document_->finish(error);
+  document_.reset();
+  return published || fail(error);
+}
+
+bool DirectoryPrinter::enumJobs(std::vector<platform::JobEntry>& entries) {
+  entries.clear();
+  std::vector<platform::JobEntry> jobs;
+  std::uint32_t error = 0;
+  if (!present()) return false;
+  if (!readQueue(folder_.get(), kListingJobs, jobs, error)) return fail(error);
+  // The listing holds the 64-byte entries and their strings in 6400 bytes; when they
+  // don't all fit, the listing fails as a whole and returns no entry at all.
+  if (listingBytes(name_, jobs) > kListingBytes) return fail(platform::kErrorInsufficientBuffer);
+  entries = std::move(jobs);
+  return true;
+}
+
+bool DirectoryPrinter::deleteJob(const platform::JobEntry& entry) {
+  std::uint32_t error = 0;
+  if (!present()) return false;
+  return removeJob(folder_.get(), entry.jobId, error) || fail(error);
+}
+
+}  // namespace posix

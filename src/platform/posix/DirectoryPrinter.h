@@ -1,0 +1,60 @@
+// An open printer of the directory spooler (see DirectorySpooler.h for the layout).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/Spooler.h"
+#include "platform/posix/DirectoryDocument.h"
+#include "platform/posix/Fd.h"
+
+namespace posix {
+
+/// This thread's last spooler error, shared by every directory printer as the
+/// system's last error is.
+void setSpoolerError(std::uint32_t error);
+std::uint32_t spoolerError();
+
+/// True for a name that is one entry of a folder: not empty, ".", or "..", no '/' or NUL.
+bool isPlainName(std::string_view name);
+
+class DirectoryPrinter : public platform::Printer {
+ public:
+  /// `folder` is the open ROOT/<name>.
+  DirectoryPrinter(Fd folder, std::u16string name);
+
+  /// The block is the fixed part of a PRINTER_INFO_2 (84 bytes in its 32-bit layout)
+  /// followed by the printer name and the port name in UTF-16 with their NULs.
+  bool queryInfoSize(std::uint32_t& needed) override;
+  bool readInfo(std::span<std::byte> block, std::u16string& portName) override;
+  std::uint32_t getData(std::string_view name, std::span<std::uint8_t> dest) override;
+
+  /// A second startDoc() before endDoc() fails with 1906; startPage(), write() and
+  /// endPage() without a document fail with 3004, out of order within one with 1906.
+  bool startDoc(const platform::DocInfo& info) override;
+  bool startPage() override;
+  bool write(std::span<const std::uint8_t> bytes) override;
+  bool endPage() override;
+  bool endDoc() override;
+
+  /// Once the printer's folder is removed, every call fails with 1801 (getData returns
+  /// it), and a started document is dropped at endDoc().
+
+  /// Fails with 122, and lists nothing, when the listing needs more than 6400 bytes.
+  bool enumJobs(std::vector<platform::JobEntry>& entries) override;
+  bool deleteJob(const platform::JobEntry& entry) override;
+
+ private:
+  /// False, with the error set, when the printer's folder has been removed.
+  bool present();
+  bool readPort(std::u16string& port);
+  std::uint32_t infoSize(const std::u16string& port) const;
+
+  Fd folder_;
+  std::u16string name_;
+  std::unique_ptr<DirectoryDocument> document_;  // the started document, if any
+};
+
+}  // namespace posix

@@ -1,0 +1,55 @@
+// Page files opened with O_NOFOLLOW and held under an exclusive flock().
+#include "platform/posix/PosixPageFiles.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/Utf.h"
+#include "platform/posix/Fd.h"
+#include "platform/posix/PosixIo.h"
+
+namespace posix {
+namespace {
+
+class PosixPageFile : public platform::PageFile {
+ public:
+  explicit PosixPageFile(Fd fd) : fd_(std::move(fd)) {}
+
+  bool size(std::uint64_t& size) override {
+    struct stat st {};
+    if (::fstat(fd_.get(), &st) != 0) return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    return true;
+  }
+
+  /// One logical read from the start: it goes on until `dest` is full or the file ends.
+  /// A failed read counts as nothing read.
+  std::size_t read(std::span<std::uint8_t> dest) override {
+    const ssize_t n = readAt(fd_.get(), dest, 0);
+    return n < 0 ? 0 : static_cast<std::size_t>(n);
+  }
+
+ private:
+  Fd fd_;  // closing it drops the lock as well
+};
+
+}  // namespace
+
+std::unique_ptr<platform::PageFile> PosixPageFiles::open(const std::u16string& path) {
+  const std::string utf8 = platform::toUtf8(path);
+  // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
+  Fd fd(::open(utf8.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  if (!fd) return nullptr;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
+  return std::make_unique<PosixPageFile>(std::move(fd));
+}
+
+void PosixPageFiles::remove(const std::u16string& path) {
+  (void)::unlink(platform::toUtf8(path).c_str());
+}
+
+}  // namespace posix

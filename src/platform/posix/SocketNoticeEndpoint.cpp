@@ -1,0 +1,123 @@
+// Notices over abstract AF_UNIX datagram sockets.
+#include "platform/posix/SocketNoticeEndpoint.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include "platform/posix/PosixErrors.h"
+
+namespace posix {
+namespace {
+
+using platform::ReadResult;
+
+/// The address of the abstract name `name`: a NUL, then the name's bytes, no terminator.
+bool abstractAddress(std::string_view name, sockaddr_un& addr, socklen_t& length) {
+  addr = sockaddr_un{};
+  addr.sun_family = AF_UNIX;
+  if (name.size() + 1 > sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path + 1, name.data(), name.size());
+  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  return true;
+}
+
+class SocketNoticeReader : public platform::NoticeReader {
+ public:
+  SocketNoticeReader(Fd socket, std::shared_ptr<const Fd> closed)
+      : socket_(std::move(socket)), closed_(std::move(closed)) {}
+
+  ReadResult read(std::span<std::uint8_t> dest) override {
+    for (;;) {
+      if (!waitReadable()) return ReadResult::kFailed;
+      if (isClosed()) return ReadResult::kClosed;
+      // MSG_PEEK | MSG_TRUNC gives the whole size of the next datagram and leaves it queued.
+      const ssize_t size = ::recv(socket_.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+      if (size < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (size < 0) return ReadResult::kFailed;
+      if (static_cast<std::size_t>(size) > dest.size()) return dropOne();
+      const ssize_t n = ::recv(socket_.get(), dest.data(), dest.size(), MSG_DONTWAIT);
+      return n < 0 ? ReadResult::kFailed : ReadResult::kMessage;
+    }
+  }
+
+ private:
+  /// Blocks until a datagram waits or the endpoint is closed; false when poll() fails.
+  bool waitReadable() {
+    pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {closed_->get(), POLLIN, 0}};
+    for (;;) {
+      if (::poll(fds, 2, -1) > 0) return true;
+      if (errno != EINTR) return false;
+    }
+  }
+
+  bool isClosed() {
+    pollfd fd{closed_->get(), POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0;
+  }
+
+  /// Receiving one byte of a datagram discards the rest of it, so an oversized message
+  /// fails one read and is never met again.
+  ReadResult dropOne() {
+    std::uint8_t byte = 0;
+    (void)::recv(socket_.get(), &byte, 1, MSG_DONTWAIT);
+    return ReadResult::kFailed;
+  }
+
+  Fd socket_;
+  std::shared_ptr<const Fd> closed_;
+};
+
+}  // namespace
+
+SocketNoticeEndpoint::SocketNoticeEndpoint(std::string name) : name_(std::move(name)) {
+  Fd closed(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!closed) closedError_ = errno;
+  closed_ = std::make_shared<const Fd>(std::move(closed));
+}
+
+std::unique_ptr<platform::NoticeReader> SocketNoticeEndpoint::create(std::uint32_t& error) {
+  if (!closed_->valid()) {
+    error = systemError(closedError_);
+    return nullptr;
+  }
+  sockaddr_un addr{};
+  socklen_t length = 0;
+  if (!abstractAddress(name_, addr, length)) {
+    error = systemError(ENAMETOOLONG);
+    return nullptr;
+  }
+  Fd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  // EADDRINUSE, the name held by another reader, maps to 183.
+  if (!socket || ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) {
+    error = lastSystemError();
+    return nullptr;
+  }
+  return std::make_unique<SocketNoticeReader>(std::move(socket), closed_);
+}
+
+void SocketNoticeEndpoint::close() {
+  const std::uint64_t one = 1;
+  if (closed_->valid()) (void)::write(closed_->get(), &one, sizeof one);
+}
+
+bool postNotice(std::string_view name, std::span<const std::uint8_t> message) {
+  sockaddr_un addr{};
+  socklen_t length = 0;
+  if (!abstractAddress(name, addr, length)) return false;
+  Fd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!socket) return false;
+  ssize_t sent;
+  do {
+    sent = ::sendto(socket.get(), message.data(), message.size(), 0,
+                    reinterpret_cast<const sockaddr*>(&addr), length);
+  } while (sent < 0 && errno == EINTR);
+  return sent >= 0 && static_cast<std::size_t>(sent) == message.size();
+}
+
+}  // namespace posix

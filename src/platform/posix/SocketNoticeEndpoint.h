@@ -1,0 +1,42 @@
+// The notice endpoint of the POSIX relay: a datagram socket in the abstract AF_UNIX
+// namespace. Like a mailslot it is named, keeps message boundaries, lets one reader hold
+// the name at a time, and takes messages from any local account (abstract names carry no
+// file permissions).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/Notices.h"
+#include "platform/posix/Fd.h"
+
+namespace posix {
+
+class SocketNoticeEndpoint : public platform::NoticeEndpoint {
+ public:
+  /// `name` is the abstract socket name, at most 107 bytes.
+  explicit SocketNoticeEndpoint(std::string name = "TIVORAN");
+
+  /// Binds the name. Null with `error` 183 when another reader holds it, 206 when the
+  /// name is too long, otherwise the errno of socket() or bind() as posix::systemError()
+  /// maps it (never 0).
+  std::unique_ptr<platform::NoticeReader> create(std::uint32_t& error) override;
+
+  /// Closes the readers this endpoint made, and those it makes from now on: their
+  /// reads return kClosed, a read already blocked included. May be called from any
+  /// thread, and from a signal handler (it is one write(2) on an eventfd).
+  void close();
+
+ private:
+  std::string name_;
+  std::shared_ptr<const Fd> closed_;  // an eventfd that turns readable on close()
+  int closedError_ = 0;               // errno of a failed eventfd()
+};
+
+/// Sends `message` as one datagram to the endpoint `name`; true when all of it went.
+bool postNotice(std::string_view name, std::span<const std::uint8_t> message);
+
+}  // namespace posix

@@ -1,0 +1,172 @@
+// The directory spooler's printers: opening, port, printer data and the job queue.
+#include "platform/posix/DirectorySpooler.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "posix/TempDir.h"
+
+namespace {
+
+using platform::JobEntry;
+using posixtest::TempDir;
+
+class DirectorySpoolerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root.ok());
+    root.makeDir("Receipt");
+  }
+
+  std::unique_ptr<platform::Printer> openReceipt() {
+    auto printer = spooler->open(u"Receipt");
+    EXPECT_TRUE(printer);
+    return printer;
+  }
+
+  TempDir root;
+  std::unique_ptr<platform::Spooler> spooler = posix::makeDirectorySpooler(root.path());
+};
+
+TEST_F(DirectorySpoolerTest, PrinterExistsWhenItsFolderDoes) {
+  root.makeDir("Caf\u00e9 80");
+  root.write("plain-file", "");
+  EXPECT_NE(spooler->open(u"Receipt"), nullptr);
+  EXPECT_NE(spooler->open(u"Caf\u00e9 80"), nullptr);
+  for (const std::u16string& name :
+       {std::u16string(u"Missing"), std::u16string(u"plain-file"), std::u16string(u""),
+        std::u16string(u"."), std::u16string(u".."), std::u16string(u"Receipt/"),
+        std::u16string(u"../Receipt"), std::u16string(u"Rec\0eipt", 8)}) {
+    EXPECT_EQ(spooler->open(name), nullptr) << name.size();
+    EXPECT_EQ(spooler->lastError(), platform::kErrorInvalidPrinterName);
+  }
+  // A lone surrogate does not name the folder of U+FFFD.
+  root.makeDir("P\xEF\xBF\xBD");
+  EXPECT_NE(spooler->open(u"P\uFFFD"), nullptr);
+  EXPECT_EQ(spooler->open(std::u16string{u'P', char16_t{0xD800}}), nullptr);
+}
+
+TEST_F(DirectorySpoolerTest, LastErrorBelongsToTheThread) {
+  auto printer = openReceipt();
+  std::uint32_t needed = 0;
+  EXPECT_FALSE(printer->queryInfoSize(needed));
+  std::uint32_t otherThread = 0;
+  std::thread([&] {
+    EXPECT_EQ(spooler->open(u"Missing"), nullptr);
+    otherThread = spooler->lastError();
+  }).join();
+  EXPECT_EQ(otherThread, platform::kErrorInvalidPrinterName);
+  EXPECT_EQ(spooler->lastError(), platform::kErrorInsufficientBuffer);
+}
+
+TEST_F(DirectorySpoolerTest, PortComesInTwoCalls) {
+  auto printer = openReceipt();
+  std::uint32_t needed = 0;
+  std::u16string port;
+  // No port file: the port is "DIR:". The block is 84 bytes and both names with NULs.
+  EXPECT_FALSE(printer->queryInfoSize(needed));
+  EXPECT_EQ(spooler->lastError(), platform::kErrorInsufficientBuffer);
+  EXPECT_EQ(needed, 84u + 2 * 8 + 2 * 5);
+  std::vector<std::byte> block(needed, std::byte{0xEE});
+  ASSERT_TRUE(printer->readInfo(block, port));
+  EXPECT_EQ(port, u"DIR:");
+  EXPECT_EQ(block[84], std::byte{'R'});
+  EXPECT_EQ(block[85], std::byte{0});
+
+  root.write("Receipt/port", "FILE:\n");
+  EXPECT_FALSE(printer->queryInfoSize(needed));
+  EXPECT_EQ(needed, 84u + 2 * 8 + 2 * 6);
+  EXPECT_FALSE(printer->readInfo(block, port));  // the old size no longer fits
+  EXPECT_EQ(spooler->lastError(), platform::kErrorInsufficientBuffer);
+  block.resize(needed);
+  ASSERT_TRUE(printer->readInfo(block, port));
+  EXPECT_EQ(port, u"FILE:");
+
+  root.write("Receipt/port", "FILE:,LPT1:");
+  block.resize(200);
+  ASSERT_TRUE(printer->readInfo(block, port));
+  EXPECT_EQ(port, u"FILE:,LPT1:");
+}
+
+TEST_F(DirectorySpoolerTest, PrinterDataReadsLikeGetPrinterData) {
+  root.makeDir("Receipt/data");
+  root.write("Receipt/data/PRTDATA_IDX_TEST", "\x01\x02\x03");
+  root.write("Receipt/data/EMPTY", "");
+  auto printer = openReceipt();
+
+  std::vector<std::uint8_t> exact(3, 0xEE);
+  EXPECT_EQ(printer->getData("PRTDATA_IDX_TEST", exact), 0u);
+  EXPECT_EQ(exact, (std::vector<std::uint8_t>{1, 2, 3}));
+
+  std::vector<std::uint8_t> larger(6, 0xEE);
+  EXPECT_EQ(printer->getData("PRTDATA_IDX_TEST", larger), 0u);
+  EXPECT_EQ(larger, (std::vector<std::uint8_t>{1, 2, 3, 0xEE, 0xEE, 0xEE}));
+
+  std::vector<std::uint8_t> smaller(2, 0xEE);
+  EXPECT_EQ(printer->getData("PRTDATA_IDX_TEST", smaller), platform::kErrorMoreData);
+  EXPECT_EQ(smaller, (std::vector<std::uint8_t>{0xEE, 0xEE}));
+
+  EXPECT_EQ(printer->getData("EMPTY", smaller), 0u);
+  EXPECT_EQ(smaller, (std::vector<std::uint8_t>{0xEE, 0xEE}));
+  EXPECT_EQ(printer->getData("PRTDATA_IDX_BARCODE", larger), platform::kErrorFileNotFound);
+  EXPECT_EQ(printer->getData("../port", larger), platform::kErrorFileNotFound);
+  EXPECT_EQ(printer->getData("..", larger), platform::kErrorFileNotFound);
+
+  root.makeDir("Other");
+  auto other = spooler->open(u"Other");  // no data folder at all
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->getData("PRTDATA_IDX_TEST", larger), platform::kErrorFileNotFound);
+}
+
+TEST_F(DirectorySpoolerTest, QueueListsJobFilesInIdOrderAndDeletes) {
+  auto printer = openReceipt();
+  std::vector<JobEntry> entries{{1, 1}};
+  ASSERT_TRUE(printer->enumJobs(entries));  // no queue folder: an empty queue
+  EXPECT_TRUE(entries.empty());
+
+  root.makeDir("Receipt/queue");
+  root.write("Receipt/queue/12", "being written");
+  root.write("Receipt/queue/7", "4096");
+  root.write("Receipt/queue/5", "128\n");
+  root.write("Receipt/queue/007", "128");  // not plain decimal: not a job
+  root.write("Receipt/queue/.5.tmp", "128");
+  ASSERT_TRUE(printer->enumJobs(entries));
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].jobId, 5u);
+  EXPECT_EQ(entries[0].status, platform::kJobStatusPrinted);
+  EXPECT_EQ(entries[1].jobId, 7u);
+  EXPECT_EQ(entries[1].status, platform::kJobStatusComplete);
+  EXPECT_EQ(entries[2].jobId, 12u);
+  EXPECT_EQ(entries[2].status, 0u);
+
+  EXPECT_TRUE(printer->deleteJob(entries[1]));
+  EXPECT_FALSE(root.exists("Receipt/queue/7"));
+  EXPECT_FALSE(printer->deleteJob(entries[1]));
+  EXPECT_EQ(spooler->lastError(), 87u);
+  ASSERT_TRUE(printer->enumJobs(entries));
+  EXPECT_EQ(entries.size(), 2u);
+}
+
+// Each entry takes 64 bytes and its strings in UTF-16 with their NULs: "Receipt",
+// "localhost", "spoolrelayer", the id (four digits here) and "RAW".
+TEST_F(DirectorySpoolerTest, QueueBeyondTheListingSizeListsNothing) {
+  constexpr std::size_t kEntry = 64 + 2 * ((7 + 1) + (9 + 1) + (12 + 1) + (4 + 1) + (3 + 1));
+  constexpr std::size_t kFit = 6400 / kEntry;
+  static_assert(kFit == 44);
+  root.makeDir("Receipt/queue");
+  for (std::size_t i = 0; i < kFit; ++i)
+    root.write("Receipt/queue/" + std::to_string(1000 + i), "128");
+  auto printer = openReceipt();
+  std::vector<JobEntry> entries;
+  ASSERT_TRUE(printer->enumJobs(entries));
+  EXPECT_EQ(entries.size(), kFit);
+
+  root.write("Receipt/queue/" + std::to_string(1000 + kFit), "128");
+  EXPECT_FALSE(printer->enumJobs(entries));
+  EXPECT_TRUE(entries.empty());
+  EXPECT_EQ(spooler->lastError(), platform::kErrorInsufficientBuffer);
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "platform/Utf.h"
+#include "platform/posix/Fd.h"
+#include "platform/posix/PosixKnownFolders.h"
+#include "platform/posix/PosixPageFiles.h"
+#include "posix/TempDir.h"
+
+namespace {
+
+using posix::Fd;
+using posixtest::TempDir;
+
+class PosixPageFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir.ok()); }
+  std::u16string path(const std::string& name) { return platform::toUtf16(dir / name); }
+
+  TempDir dir;
+  posix::PosixPageFiles files;
+};
+
+TEST_F(PosixPageFilesTest, ReadsSizeAndBytesFromTheStart) {
+  dir.write("page.bin", "0123456789");
+  auto file = files.open(path("page.bin"));
+  ASSERT_TRUE(file);
+  std::uint64_t size = 0;
+  ASSERT_TRUE(file->size(size));
+  EXPECT_EQ(size, 10u);
+
+  std::vector<std::uint8_t> part(4, 0xEE);
+  EXPECT_EQ(file->read(part), 4u);
+  EXPECT_EQ(part, posixtest::bytesOf("0123"));
+  // Every read starts from the beginning; a larger buffer keeps its bytes past the file.
+  std::vector<std::uint8_t> all(12, 0xEE);
+  EXPECT_EQ(file->read(all), 10u);
+  EXPECT_EQ(all, posixtest::bytesOf("0123456789\xEE\xEE"));
+  EXPECT_EQ(files.separator(), u'/');
+}
+
+TEST_F(PosixPageFilesTest, EmptyFileOpensWithSizeZero) {
+  dir.write("empty.bin", "");
+  auto file = files.open(path("empty.bin"));
+  ASSERT_TRUE(file);
+  std::uint64_t size = 1;
+  ASSERT_TRUE(file->size(size));
+  EXPECT_EQ(size, 0u);
+  std::vector<std::uint8_t> buffer(8);
+  EXPECT_EQ(file->read(buffer), 0u);
+}
+
+TEST_F(PosixPageFilesTest, FileLockedByItsWriterIsNotThereYet) {
+  dir.write("page.bin", "data");
+  Fd writer(::open((dir / "page.bin").c_str(), O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(writer);
+  ASSERT_EQ(::flock(writer.get(), LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(files.open(path("page.bin")), nullptr);
+  ASSERT_EQ(::flock(writer.get(), LOCK_UN), 0);
+  EXPECT_NE(files.open(path("page.bin")), nullptr);
+}
+
+TEST_F(PosixPageFilesTest, OpenFileIsHeldAgainstWritersAndOtherReaders) {
+  dir.write("page.bin", "data");
+  auto file = files.open(path("page.bin"));
+  ASSERT_TRUE(file);
+  Fd writer(::open((dir / "page.bin").c_str(), O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(writer);
+  EXPECT_NE(::flock(writer.get(), LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(files.open(path("page.bin")), nullptr);
+  file.reset();
+  EXPECT_EQ(::flock(writer.get(), LOCK_EX | LOCK_NB), 0);
+}
+
+TEST_F(PosixPageFilesTest, OnlyRegularFilesCount) {
+  dir.write("target.bin", "data");
+  ASSERT_EQ(::symlink((dir / "target.bin").c_str(), (dir / "link.bin").c_str()), 0);
+  ASSERT_EQ(::mkfifo((dir / "fifo.bin").c_str(), 0600), 0);
+  dir.makeDir("folder.bin");
+  EXPECT_EQ(files.open(path("link.bin")), nullptr);
+  EXPECT_EQ(files.open(path("fifo.bin")), nullptr);  // and the open does not block
+  EXPECT_EQ(files.open(path("folder.bin")), nullptr);
+  EXPECT_EQ(files.open(path("missing.bin")), nullptr);
+  EXPECT_NE(files.open(path("target.bin")), nullptr);
+}
+
+TEST_F(PosixPageFilesTest, RemoveDeletesTheFile) {
+  dir.write("page.bin", "data");
+  files.remove(path("page.bin"));
+  EXPECT_FALSE(dir.exists("page.bin"));
+  files.remove(path("page.bin"));  // a missing file is no failure worth reporting
+}
+
+TEST(PosixKnownFolders, GivesTheConfiguredFolder) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  dir.makeDir("Public \u00c9");
+  dir.write("file", "");
+
+  posix::PosixKnownFolders folders(dir / "Public \u00c9");
+  std::u16string path;
+  std::uint32_t error = 0;
+  ASSERT_TRUE(folders.publicFolder(path, error));
+  EXPECT_EQ(path, platform::toUtf16(dir.path()) + u"/Public \u00c9");
+
+  posix::PosixKnownFolders missing(dir / "missing");
+  EXPECT_FALSE(missing.publicFolder(path, error));
+  EXPECT_EQ(error, 2u);
+  posix::PosixKnownFolders notAFolder(dir / "file");
+  EXPECT_FALSE(notAFolder.publicFolder(path, error));
+  EXPECT_EQ(error, 267u);
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+#include "platform/posix/Sha256.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using posix::Sha256;
+
+std::string digestOf(const std::string& text) {
+  return Sha256::hex(
+      Sha256::of(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())));
+}
+
+TEST(Sha256, Fips180Vectors) {
+  EXPECT_EQ(digestOf("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(digestOf(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(digestOf("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  EXPECT_EQ(digestOf(std::string(1'000'000, 'a')),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+// Lengths around the padding boundaries, where the length field does or doesn't fit the
+// last block; the digests come from coreutils' sha256sum.
+TEST(Sha256, PaddingBoundaries) {
+  const std::vector<std::pair<std::size_t, std::string>> cases = {
+      {55, "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+      {56, "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+      {63, "7d3e74a05d7db15bce4ad9ec0658ea98e3f06eeecf16b4c6fff2da457ddc2f34"},
+      {64, "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+      {119, "31eba51c313a5c08226adf18d4a359cfdfd8d2e816b13f4af952f7ea6584dcfb"},
+      {120, "2f3d335432c70b580af0e8e1b3674a7c020d683aa5f73aaaedfdc55af904c21c"},
+  };
+  for (const auto& [length, digest] : cases) {
+    EXPECT_EQ(digestOf(std::string(length, 'a')), digest) << length;
+  }
+}
+
+// Updates cut anywhere, across block boundaries too, give the digest of the whole (sha256sum).
+TEST(Sha256, PiecewiseUpdatesGiveTheWholeDigest) {
+  const std::string text(200, 'a');
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+  for (const std::size_t cut : std::initializer_list<std::size_t>{0, 1, 55, 64, 65, 199}) {
+    Sha256 sha;
+    sha.update(std::span(bytes, cut));
+    sha.update(std::span(bytes + cut, text.size() - cut));
+    EXPECT_EQ(Sha256::hex(sha.finish()),
+              "c2a908d98f5df987ade41b5fce213067efbcc21ef2240212a41e54b5e7c28ae5")
+        << cut;
+  }
+}
+
+}  // namespace
