@@ -8,9 +8,9 @@
 #include <climits>
 #include <vector>
 
+#include "job/Sha256.h"
 #include "platform/Utf.h"
 #include "platform/posix/Fd.h"
-#include "platform/posix/Sha256.h"
 
 namespace posix {
 namespace {
@@ -55,7 +55,7 @@ std::string PosixNamedLocks::lockFileName(std::u16string_view name) {
     bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
     bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
   }
-  return Sha256::hex(Sha256::of(bytes)) + ".sha256";
+  return job::sha256Hex(bytes) + ".sha256";
 }
 
 std::unique_ptr<platform::NamedLockHandle> PosixNamedLocks::create(std::u16string_view name,

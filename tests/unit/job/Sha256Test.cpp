@@ -21,4 +21,20 @@ TEST(Sha256, KnownVectors) {
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
+// Lengths around the padding boundaries, where the length field does or doesn't fit the
+// last block; the digests come from coreutils' sha256sum.
+TEST(Sha256, PaddingBoundaries) {
+  const std::vector<std::pair<std::size_t, std::string>> cases = {
+      {55, "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+      {56, "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+      {63, "7d3e74a05d7db15bce4ad9ec0658ea98e3f06eeecf16b4c6fff2da457ddc2f34"},
+      {64, "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+      {119, "31eba51c313a5c08226adf18d4a359cfdfd8d2e816b13f4af952f7ea6584dcfb"},
+      {120, "2f3d335432c70b580af0e8e1b3674a7c020d683aa5f73aaaedfdc55af904c21c"},
+  };
+  for (const auto& [length, expected] : cases) {
+    EXPECT_EQ(digest(std::string(length, 'a')), expected) << length;
+  }
+}
+
 }  // namespace

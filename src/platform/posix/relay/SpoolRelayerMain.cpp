@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
   sigemptyset(&signals);
   for (int sig : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2}) sigaddset(&signals, sig);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGPIPE, SIG_IGN);
 
   posix::PosixKnownFolders folders(options.publicDir);
   posix::PosixNamedLocks locks(options.lockDir);
