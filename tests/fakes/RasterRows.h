@@ -139,4 +139,36 @@ inline std::vector<Row> errorDiffusedPhoto(std::size_t rows, std::size_t width) 
   return out;
 }
 
+/// `count` rows of every kind and of widths 1 to 255, each in a vector of exactly its
+/// size, so that a read past a row's end is caught by the sanitizer build.
+inline std::vector<Row> mixedRows(std::uint32_t seed, int count) {
+  RowMaker maker(seed);
+  std::vector<Row> rows;
+  for (int i = 0; i < count; ++i) {
+    const std::size_t width = 1 + maker.below(255);
+    const auto y = static_cast<std::size_t>(i);
+    switch (maker.below(6)) {
+      case 0:
+        rows.push_back(maker.noise(width, 0.05 + 0.009 * maker.below(100)));
+        break;
+      case 1:
+        rows.push_back(maker.busy(width));
+        break;
+      case 2:
+        rows.push_back(maker.text(width));
+        break;
+      case 3:
+        rows.push_back(maker.receipt(width, y));
+        break;
+      case 4:
+        rows.push_back(RowMaker::orderedDither(width, y));
+        break;
+      default:
+        rows.push_back(maker.below(2) ? maker.solid(width) : maker.blank(width));
+        break;
+    }
+  }
+  return rows;
+}
+
 }  // namespace fakes

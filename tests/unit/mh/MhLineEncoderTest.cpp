@@ -167,40 +167,9 @@ TEST(MhLineEncoder, MissingInputsWriteNothing) {
   EXPECT_EQ(buffer, Bytes(400, 0));
 }
 
-/// Rows of every kind and width 1 to 255, each in a vector of exactly its size, so a
-/// read past a row's end is caught by the sanitizer build.
-std::vector<Row> mixedRows(std::uint32_t seed, int count) {
-  fakes::RowMaker maker(seed);
-  std::vector<Row> rows;
-  for (int i = 0; i < count; ++i) {
-    const std::size_t width = 1 + maker.below(255);
-    switch (maker.below(6)) {
-      case 0:
-        rows.push_back(maker.noise(width, 0.05 + 0.9 * maker.below(100) / 100.0));
-        break;
-      case 1:
-        rows.push_back(maker.busy(width));
-        break;
-      case 2:
-        rows.push_back(maker.text(width));
-        break;
-      case 3:
-        rows.push_back(maker.receipt(width, static_cast<std::size_t>(i)));
-        break;
-      case 4:
-        rows.push_back(fakes::RowMaker::orderedDither(width, static_cast<std::size_t>(i)));
-        break;
-      default:
-        rows.push_back(maker.below(2) ? maker.solid(width) : maker.blank(width));
-        break;
-    }
-  }
-  return rows;
-}
-
 TEST(MhLineEncoder, MatchesTheSimplePerPixelCoderAtAnyStartingBit) {
   fakes::RowMaker pick(99);
-  for (const Row& row : mixedRows(20240501, 4000)) {
+  for (const Row& row : fakes::mixedRows(20240501, 4000)) {
     // Random bits before the start position must survive; bytes past the line's last
     // bit hold a canary that must not be touched.
     const std::uint32_t start = pick.below(4000);
