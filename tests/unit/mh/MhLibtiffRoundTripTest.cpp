@@ -1,8 +1,13 @@
 // libtiff's CCITT Group 3 decoder reads back what the line encoder writes.
 #include <gtest/gtest.h>
 
+#include "fakes/Bytes.h"
+#include "fakes/FakeDebugOutput.h"
+#include "fakes/FakeSpooler.h"
 #include "fakes/RasterRows.h"
 #include "mh/MhLineEncoder.h"
+#include "page/PageBuffer.h"
+#include "raster/CompressedRasterWriter.h"
 #include "unit/mh/G3Decoder.h"
 
 #if SPR_HAVE_LIBTIFF
@@ -70,6 +75,75 @@ TEST(MhLibtiffRoundTrip, LongRunsUseEveryMakeupAndExtendedCode) {
   for (const auto& [length, colour] : runs) {
     for (std::uint32_t end = x + length; x < end; ++x) {
       ASSERT_EQ(fakes::pixel(decoded.rows[0], x), colour == mh::kBlack) << "pixel " << x;
+    }
+  }
+}
+
+/// A page whose rows are cut into segments by copied bytes: each segment's rows, and
+/// the page's stream.
+struct SegmentedPage {
+  std::vector<std::vector<Row>> segments;
+  fakes::Bytes stream;
+};
+
+SegmentedPage randomPage(fakes::RowMaker& maker) {
+  SegmentedPage page;
+  const std::size_t width = 1 + maker.below(60);
+  page.segments.emplace_back();
+  for (std::uint32_t rows = 1 + maker.below(80); rows > 0; --rows) {
+    const Row row = maker.busy(width, 0.6 + 0.01 * maker.below(35));
+    const bool copied = maker.below(8) == 0;  // a separator other than 0D is copied
+    const fakes::Bytes command = fakes::rasterRow(row, copied ? 0x0A : 0x0D);
+    page.stream.insert(page.stream.end(), command.begin(), command.end());
+    page.segments.back().push_back(row);
+    if (copied && rows > 1) page.segments.emplace_back();
+  }
+  return page;
+}
+
+/// The MH code of each segment of a framed page: the data of consecutive GS v 0 commands
+/// joined, up to a copied byte or the end.
+std::vector<fakes::Bytes> unpack(const fakes::Bytes& framed) {
+  std::vector<fakes::Bytes> segments(1);
+  for (std::size_t q = 5; q < framed.size() - 5;) {
+    if (framed[q] == 0x1D && framed[q + 1] == 0x76 && framed[q + 2] == 0x30 && framed[q + 3] == 0) {
+      const std::size_t data = std::size_t{framed[q + 4]} * (framed[q + 6] | framed[q + 7] << 8);
+      const auto from = framed.begin() + static_cast<std::ptrdiff_t>(q + 8);
+      segments.back().insert(segments.back().end(), from, from + static_cast<std::ptrdiff_t>(data));
+      q += 8 + data;
+    } else {
+      if (!segments.back().empty()) segments.emplace_back();
+      ++q;
+    }
+  }
+  if (segments.back().empty()) segments.pop_back();
+  return segments;
+}
+
+TEST(MhLibtiffRoundTrip, FramedPagesDecodeSegmentBySegment) {
+  fakes::RowMaker maker(77);
+  for (int i = 0; i < 60; ++i) {
+    const SegmentedPage page = randomPage(maker);
+    fakes::FakeSpooler spooler;
+    auto& state = spooler.addPrinter(u"P");
+    auto printer = spooler.open(u"P");
+    ASSERT_TRUE(printer->startDoc({u"d", std::nullopt, u"RAW"}) && printer->startPage());
+    page::PageBuffer buffer = page::PageBuffer::fromFileBytes(fakes::pageFile(page.stream));
+    fakes::FakeDebugOutput debug;
+    ASSERT_TRUE(raster::writeCompressedPage(buffer.stream(), 1 + maker.below(30), *printer, debug));
+
+    const std::vector<fakes::Bytes> code = unpack(state.documents[0].bytes());
+    ASSERT_EQ(code.size(), page.segments.size()) << "page " << i;
+    for (std::size_t s = 0; s < code.size(); ++s) {
+      const auto& rows = page.segments[s];
+      const g3::Decoded decoded =
+          g3::decode(code[s], mh::kLineWidth, static_cast<std::uint32_t>(rows.size()));
+      EXPECT_TRUE(decoded.messages.empty()) << decoded.messages.front();
+      ASSERT_EQ(decoded.rows.size(), rows.size()) << "page " << i << " segment " << s;
+      for (std::size_t y = 0; y < rows.size(); ++y) {
+        ASSERT_EQ(decoded.rows[y], linePixels(rows[y]))
+            << "page " << i << " segment " << s << " row " << y;
+      }
     }
   }
 }
