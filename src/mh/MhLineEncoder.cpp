@@ -8,121 +8,190 @@
 namespace mh {
 namespace {
 
-// ---- The line coder's own forms of the tables ------------------------------------------
+// ---- The line coder's own form of the tables ---------------------------------------
 
 /// The whole code of one run up to a line long: its make-up code (for 64 pixels or more)
-/// followed by its terminating code, at most 13 + 12 bits, in the low `count` bits.
+/// followed by its terminating code, at most 13 + 12 bits, held in the top `count` bits
+/// of `aligned`.
 struct RunCode {
-  std::uint32_t bits;
+  std::uint32_t aligned;
   std::uint32_t count;
 };
 
-using RunCodes = std::array<RunCode, kLineWidth + 1>;
+/// The white runs of 0 to 588 pixels, then the black runs.
+constexpr std::uint32_t kBlackRunsAt = kLineWidth + 1;
+using RunCodes = std::array<RunCode, 2 * kBlackRunsAt>;
 
-constexpr RunCodes joinedRunCodes(MhColour colour) {
+constexpr RunCodes joinedRunCodes() {
   RunCodes codes{};
-  for (std::uint32_t run = 0; run <= kLineWidth; ++run) {
+  for (std::uint32_t i = 0; i < codes.size(); ++i) {
+    const MhColour colour = i < kBlackRunsAt ? kWhite : kBlack;
+    const std::uint32_t run = i % kBlackRunsAt;
     const MhCodeEntry& term = terminatingCode(colour, run % 64);
-    RunCode& out = codes[run];
-    out = {term.code, term.bitCount};
+    std::uint32_t bits = term.code;
+    std::uint32_t count = term.bitCount;
     if (run >= 64) {
       const MhCodeEntry& makeup = makeupCode(colour, run);
-      out.bits |= static_cast<std::uint32_t>(makeup.code) << term.bitCount;
-      out.count += makeup.bitCount;
+      bits |= static_cast<std::uint32_t>(makeup.code) << count;
+      count += makeup.bitCount;
     }
+    codes[i] = {bits << (32 - count), count};
   }
   return codes;
 }
 
-constexpr RunCodes kWhiteRuns = joinedRunCodes(kWhite);
-constexpr RunCodes kBlackRuns = joinedRunCodes(kBlack);
+constexpr RunCodes kRunCodes = joinedRunCodes();
+constexpr RunCode kEndOfLineCode{std::uint32_t{kEndOfLine.code} << (32 - kEndOfLine.bitCount),
+                                 kEndOfLine.bitCount};
 
-// ---- The row as 64-bit words -------------------------------------------------------
+// ---- Words and bits ------------------------------------------------------------------
 
-/// 640 bits hold the 588 pixels of a line; the pixels after the 588th are kept white.
-constexpr std::uint32_t kWords = 10;
 constexpr std::uint32_t kLineBytes = (kLineWidth + 7) / 8;  // 74
-using LineWords = std::array<std::uint64_t, kWords>;
+constexpr std::uint32_t kLineWords = (kLineBytes + 7) / 8;  // 10
+/// Of the last word, only the pixels up to the 588th count.
+constexpr std::uint64_t kLastWordPixels = ~std::uint64_t{0} << (64 * kLineWords - kLineWidth);
 
+constexpr std::uint64_t byteSwap(std::uint64_t v) {
+  v = (v & 0x00FF00FF00FF00FFull) << 8 | (v >> 8 & 0x00FF00FF00FF00FFull);
+  v = (v & 0x0000FFFF0000FFFFull) << 16 | (v >> 16 & 0x0000FFFF0000FFFFull);
+  return v << 32 | v >> 32;
+}
+
+constexpr std::uint64_t reverseBits(std::uint64_t v) {
+  v = byteSwap(v);
+  v = (v >> 4 & 0x0F0F0F0F0F0F0F0Full) | (v & 0x0F0F0F0F0F0F0F0Full) << 4;
+  v = (v >> 2 & 0x3333333333333333ull) | (v & 0x3333333333333333ull) << 2;
+  return (v >> 1 & 0x5555555555555555ull) | (v & 0x5555555555555555ull) << 1;
+}
+
+/// Eight bytes as a big-endian word: the leftmost pixel in the most significant bit.
 std::uint64_t loadBigEndian(const std::uint8_t* p) {
-  std::uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
-  return v;
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return std::endian::native == std::endian::big ? v : byteSwap(v);
 }
 
-/// Copies the row's first 588 pixels (at most its own bytes) into words, leftmost pixel
-/// in the most significant bit, and white from the row's end or the 589th pixel on.
-LineWords loadLine(std::span<const std::uint8_t> row) {
-  std::array<std::uint8_t, kWords * 8> bytes{};
-  const std::size_t used = std::min<std::size_t>(row.size(), kLineBytes);
-  std::memcpy(bytes.data(), row.data(), used);
-  bytes[kLineBytes - 1] &= static_cast<std::uint8_t>(0xFF << (8 * kLineBytes - kLineWidth));
-  LineWords words;
-  for (std::uint32_t i = 0; i < kWords; ++i) words[i] = loadBigEndian(bytes.data() + 8 * i);
-  return words;
+void storeBigEndian(std::uint8_t* p, std::uint64_t v) {
+  if constexpr (std::endian::native != std::endian::big) v = byteSwap(v);
+  std::memcpy(p, &v, sizeof v);
 }
 
-/// The first pixel at or after `pos` whose bit differs from `fill` (0 while in a white
-/// run, all ones while in a black run), or 588 if there is none before the line's end.
-std::uint32_t runEnd(const LineWords& words, std::uint32_t pos, std::uint64_t fill) {
-  std::uint32_t i = pos / 64;
-  std::uint64_t word = (words[i] ^ fill) << (pos % 64);
-  if (word != 0)
-    return std::min(pos + static_cast<std::uint32_t>(std::countl_zero(word)), kLineWidth);
-  while (++i < kWords) {
-    word = words[i] ^ fill;
-    if (word != 0) {
-      return std::min(64 * i + static_cast<std::uint32_t>(std::countl_zero(word)), kLineWidth);
-    }
+/// Copies `n` bytes, at least 4. Short lines (a white line is 4 or 5 bytes) are copied
+/// with two overlapping fixed-size moves instead of a call.
+void copyLine(std::uint8_t* to, const std::uint8_t* from, std::uint32_t n) {
+  if (n <= 8) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + n - 4, from + n - 4, 4);
+  } else if (n <= 16) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + n - 8, from + n - 8, 8);
+  } else {
+    std::memcpy(to, from, n);
   }
-  return kLineWidth;
 }
 
-// ---- Bit output through a 64-bit accumulator ---------------------------------------------
-
-/// Collects code words in the high bits of a 64-bit word and stores them four whole bytes
-/// at a time; `finish` stores the bytes the last bits fall in. No byte past the last bit
-/// given is written. The byte the start position falls in is taken over with the bits
-/// already set in it, so those stay set.
-class BitSink {
+/// Writes code words most significant bit first. Every code is stored at once as a whole
+/// 8-byte word, with no test of how full the accumulator is, so the bytes go to a stack
+/// buffer with room behind the longest line; the caller's buffer then gets only the bytes
+/// the line's bits fall in. A local object, its state stays in registers.
+class BitWriter {
  public:
-  BitSink(std::uint8_t* buffer, std::uint32_t bitPosition)
-      : first_(buffer + bitPosition / 8), out_(first_), used_(bitPosition % 8), start_(used_) {
-    if (used_ != 0) acc_ = static_cast<std::uint64_t>(*out_) << 56;
+  /// Starts at `out` with `used` bits (fewer than 8) already in the top of `acc`.
+  BitWriter(std::uint8_t* out, std::uint64_t acc, std::uint32_t used)
+      : out_(out), acc_(acc), used_(used) {}
+
+  void put(const RunCode& code) {
+    acc_ |= std::uint64_t{code.aligned} << (32 - used_);
+    used_ += code.count;
+    store();
   }
 
-  /// Appends the low `count` bits of `bits`, 1 <= count <= 25.
-  void put(std::uint32_t bits, std::uint32_t count) {
-    acc_ |= static_cast<std::uint64_t>(bits) << (64 - used_ - count);
-    used_ += count;
-    if (used_ >= 32) {
-      store(4);
-      out_ += 4;
-      acc_ <<= 32;
-      used_ -= 32;
-    }
+  /// Two codes at once: with fewer than 8 bits held, 8 + 25 + 25 bits still fit.
+  void put(const RunCode& a, const RunCode& b) {
+    const std::uint64_t both = std::uint64_t{a.aligned} << 32 | std::uint64_t{b.aligned}
+                                                                    << (32 - a.count);
+    acc_ |= both >> used_;
+    used_ += a.count + b.count;
+    store();
   }
-  void put(const RunCode& code) { put(code.bits, code.count); }
 
-  /// Stores the last started bytes and returns how many bits were appended.
-  std::uint32_t finish() {
-    store((used_ + 7) / 8);
-    return static_cast<std::uint32_t>(8 * (out_ - first_)) + used_ - start_;
-  }
+  /// The byte the next bit falls in, and how many of its bits are taken.
+  [[nodiscard]] const std::uint8_t* out() const { return out_; }
+  [[nodiscard]] std::uint32_t used() const { return used_; }
 
  private:
-  void store(std::uint32_t n) {
-    for (std::uint32_t k = 0; k < n; ++k) {
-      out_[k] = static_cast<std::uint8_t>(acc_ >> (56 - 8 * k));
-    }
+  void store() {
+    storeBigEndian(out_, acc_);
+    out_ += used_ / 8;
+    acc_ <<= used_ & ~7u;
+    used_ &= 7;
   }
 
-  std::uint8_t* const first_;
   std::uint8_t* out_;
-  std::uint32_t used_;  // bits held in acc_, from its most significant bit down
-  const std::uint32_t start_;
-  std::uint64_t acc_ = 0;
+  std::uint64_t acc_;   // the bits from out_'s first on, the first in the top bit
+  std::uint32_t used_;  // bits in acc_, fewer than 8 between codes
 };
+
+/// Codes the runs of one line: `changes` has a bit set for each pixel of the word that
+/// differs from the pixel before it (white before the first), so every set bit ends one
+/// run and starts the next, of the other colour, and a line beginning black begins with
+/// a white run of 0 pixels.
+class RunCoder {
+ public:
+  explicit RunCoder(BitWriter& writer) : writer_(writer) {}
+
+  /// Takes the 64 pixels from pixel `base` on, `pixels` a big-endian word.
+  void word(std::uint64_t pixels, std::uint32_t base, std::uint64_t counted = ~std::uint64_t{0}) {
+    std::uint64_t changes = (pixels ^ (pixels >> 1 | carry_ << 63)) & counted;
+    carry_ = pixels & 1;
+    if (changes == 0) return;
+    changes = reverseBits(changes);  // pixel base + k is now bit k
+    // Runs are taken two at a time, a white and a black one, while the word has them.
+    do {
+      const std::uint32_t end = base + static_cast<std::uint32_t>(std::countr_zero(changes));
+      changes &= changes - 1;
+      const RunCode& code = kRunCodes[colour_ + end - start_];
+      colour_ ^= kBlackRunsAt;
+      if (changes == 0) {
+        writer_.put(code);
+        start_ = end;
+        return;
+      }
+      const std::uint32_t next = base + static_cast<std::uint32_t>(std::countr_zero(changes));
+      changes &= changes - 1;
+      writer_.put(code, kRunCodes[colour_ + next - end]);
+      colour_ ^= kBlackRunsAt;
+      start_ = next;
+    } while (changes != 0);
+  }
+
+  /// Ends the line: the last run reaches the 588th pixel.
+  void finish() { writer_.put(kRunCodes[colour_ + kLineWidth - start_]); }
+
+ private:
+  BitWriter& writer_;
+  std::uint64_t carry_ = 0;   // the last pixel of the previous word
+  std::uint32_t start_ = 0;   // where the current run began
+  std::uint32_t colour_ = 0;  // 0 in a white run, kBlackRunsAt in a black one
+};
+
+/// Feeds the row's first 588 pixels to `coder`, reading only the row's own bytes.
+void codeRow(std::span<const std::uint8_t> row, RunCoder& coder) {
+  const std::uint32_t used =
+      static_cast<std::uint32_t>(std::min<std::size_t>(row.size(), kLineBytes));
+  const std::uint32_t whole = used / 8;
+  std::uint32_t i = 0;
+  for (; i < whole; ++i) coder.word(loadBigEndian(row.data() + 8 * i), 64 * i);
+  if (used % 8 != 0) {
+    std::array<std::uint8_t, 8> tail{};
+    std::memcpy(tail.data(), row.data() + 8 * i, used % 8);
+    const bool last = i == kLineWords - 1;
+    coder.word(loadBigEndian(tail.data()), 64 * i, last ? kLastWordPixels : ~std::uint64_t{0});
+    ++i;
+  }
+  // The white after a row that ends black before the 588th pixel starts a run of its own.
+  if (i < kLineWords) coder.word(0, 64 * i);
+}
 
 }  // namespace
 
@@ -172,21 +241,19 @@ void codeRun(std::uint8_t* buffer, std::uint32_t& bitPosition, std::uint16_t len
 void encodeLine(std::span<const std::uint8_t> row, std::uint8_t* buffer,
                 std::uint32_t& bitPosition) {
   if (row.empty() || row.data() == nullptr || buffer == nullptr) return;
-  const LineWords words = loadLine(row);
-  BitSink sink(buffer, bitPosition);
+  // The longest line may start 7 bits into its first byte; the last store reaches 8 past.
+  std::array<std::uint8_t, (7 + kMaxLineBits + 7) / 8 + 8> stage;
+  const std::uint32_t first = bitPosition % 8;
+  const std::uint64_t kept = first == 0 ? 0 : std::uint64_t{buffer[bitPosition / 8]} << 56;
+  BitWriter writer{stage.data(), kept, first};
+  RunCoder coder(writer);
+  codeRow(row, coder);
+  coder.finish();
+  writer.put(kEndOfLineCode);
 
-  // Runs alternate from white (possibly of 0 pixels) and end at the 588th pixel.
-  std::uint32_t pos = 0;
-  for (;;) {
-    std::uint32_t end = runEnd(words, pos, 0);
-    sink.put(kWhiteRuns[end - pos]);
-    if ((pos = end) == kLineWidth) break;
-    end = runEnd(words, pos, ~std::uint64_t{0});
-    sink.put(kBlackRuns[end - pos]);
-    if ((pos = end) == kLineWidth) break;
-  }
-  sink.put(kEndOfLine.code, kEndOfLine.bitCount);
-  bitPosition += sink.finish();
+  const auto whole = static_cast<std::uint32_t>(writer.out() - stage.data());
+  copyLine(buffer + bitPosition / 8, stage.data(), whole + (writer.used() + 7) / 8);
+  bitPosition += 8 * whole + writer.used() - first;
 }
 
 }  // namespace mh
