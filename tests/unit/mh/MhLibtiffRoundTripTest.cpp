@@ -107,7 +107,8 @@ std::vector<fakes::Bytes> unpack(const fakes::Bytes& framed) {
   std::vector<fakes::Bytes> segments(1);
   for (std::size_t q = 5; q < framed.size() - 5;) {
     if (framed[q] == 0x1D && framed[q + 1] == 0x76 && framed[q + 2] == 0x30 && framed[q + 3] == 0) {
-      const std::size_t data = std::size_t{framed[q + 4]} * (framed[q + 6] | framed[q + 7] << 8);
+      const std::size_t data =
+          std::size_t{framed[q + 4]} * (framed[q + 6] | std::size_t{framed[q + 7]} << 8);
       const auto from = framed.begin() + static_cast<std::ptrdiff_t>(q + 8);
       segments.back().insert(segments.back().end(), from, from + static_cast<std::ptrdiff_t>(data));
       q += 8 + data;

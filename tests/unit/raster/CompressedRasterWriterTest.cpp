@@ -283,7 +283,7 @@ std::optional<Bytes> referencePage(const Bytes& stream, std::uint32_t limit) {
       coding.erase(coding.begin(), coding.begin() + w);
       coding.resize(raster::kCodingBufferSize, 0);
       bits -= 8 * w;
-      const unsigned count = (out[*band + 6] | out[*band + 7] << 8) + 1u;
+      const unsigned count = (out[*band + 6] | unsigned{out[*band + 7]} << 8) + 1u;
       out[*band + 6] = static_cast<std::uint8_t>(count);
       out[*band + 7] = static_cast<std::uint8_t>(count >> 8);
       if (count >= limit) band.reset();
