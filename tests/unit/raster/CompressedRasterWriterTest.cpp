@@ -245,7 +245,8 @@ std::optional<Bytes> referencePage(const Bytes& stream, std::uint32_t limit) {
   Bytes coding(raster::kCodingBufferSize, 0);
   std::uint32_t bits = 0;
   Bytes out = kStart;
-  std::optional<std::size_t> band;
+  constexpr std::size_t kNoBand = ~std::size_t{0};
+  std::size_t band = kNoBand;  // where the open band's header is
   auto header = [&](std::size_t w, std::size_t rows) {
     const Bytes h{
         0x1D, 0x76, 0x30, 0x00, static_cast<std::uint8_t>(w), 0, static_cast<std::uint8_t>(rows),
@@ -263,7 +264,7 @@ std::optional<Bytes> referencePage(const Bytes& stream, std::uint32_t limit) {
   for (std::size_t p = 0; p < stream.size();) {
     if (page[p] != 0x1D || page[p + 1] != 0x76 || page[p + 2] != 0x30 || page[p + 3] != 0x00) {
       flush();
-      band.reset();
+      band = kNoBand;
       out.push_back(page[p++]);
       continue;
     }
@@ -275,7 +276,7 @@ std::optional<Bytes> referencePage(const Bytes& stream, std::uint32_t limit) {
     const std::uint32_t chunks = bits / 8 / w;
     if (chunks < 2) return std::nullopt;
     for (std::uint32_t c = 0; c < chunks; ++c) {
-      if (!band) {
+      if (band == kNoBand) {
         band = out.size();
         header(w, 0);
       }
@@ -283,10 +284,11 @@ std::optional<Bytes> referencePage(const Bytes& stream, std::uint32_t limit) {
       coding.erase(coding.begin(), coding.begin() + w);
       coding.resize(raster::kCodingBufferSize, 0);
       bits -= 8 * w;
-      const unsigned count = (out[*band + 6] | unsigned{out[*band + 7]} << 8) + 1u;
-      out[*band + 6] = static_cast<std::uint8_t>(count);
-      out[*band + 7] = static_cast<std::uint8_t>(count >> 8);
-      if (count >= limit) band.reset();
+      const std::size_t at = band + 6;
+      const unsigned count = (out[at] | unsigned{out[at + 1]} << 8) + 1u;
+      out[at] = static_cast<std::uint8_t>(count);
+      out[at + 1] = static_cast<std::uint8_t>(count >> 8);
+      if (count >= limit) band = kNoBand;
     }
     p += 8 + w;
     if (page[p] == 0x0D) ++p;
