@@ -12,9 +12,7 @@
 #include "page/PageBuffer.h"
 #include "raster/CompressedRasterWriter.h"
 
-#if SPR_HAVE_LIBTIFF
-#include <tiffio.h>
-#endif
+#include "fakes/TiffMemory.h"
 
 namespace {
 
@@ -136,64 +134,6 @@ BENCHMARK(BM_WriteCompressedPage);
 
 #if SPR_HAVE_LIBTIFF
 
-/// A TIFF file in memory. Rewriting a strip of the same size reuses its place, so the
-/// file does not grow from pass to pass.
-struct MemoryFile {
-  std::vector<std::uint8_t> bytes;
-  std::size_t pos = 0;
-
-  static MemoryFile& of(thandle_t h) { return *static_cast<MemoryFile*>(h); }
-  static tmsize_t read(thandle_t h, void* buf, tmsize_t size) {
-    MemoryFile& f = of(h);
-    const std::size_t n =
-        std::min(static_cast<std::size_t>(size), f.bytes.size() - std::min(f.pos, f.bytes.size()));
-    if (n) std::memcpy(buf, f.bytes.data() + f.pos, n);
-    f.pos += n;
-    return static_cast<tmsize_t>(n);
-  }
-  static tmsize_t write(thandle_t h, void* buf, tmsize_t size) {
-    MemoryFile& f = of(h);
-    const auto n = static_cast<std::size_t>(size);
-    if (f.bytes.size() < f.pos + n) f.bytes.resize(f.pos + n);
-    std::memcpy(f.bytes.data() + f.pos, buf, n);
-    f.pos += n;
-    return size;
-  }
-  static toff_t seek(thandle_t h, toff_t off, int whence) {
-    MemoryFile& f = of(h);
-    if (whence == SEEK_SET) f.pos = static_cast<std::size_t>(off);
-    if (whence == SEEK_CUR) f.pos += static_cast<std::size_t>(off);
-    if (whence == SEEK_END) f.pos = f.bytes.size() + static_cast<std::size_t>(off);
-    return f.pos;
-  }
-  static int close(thandle_t) { return 0; }
-  static toff_t size(thandle_t h) { return of(h).bytes.size(); }
-  static int map(thandle_t, void**, toff_t*) { return 0; }
-  static void unmap(thandle_t, void*, toff_t) {}
-
-  TIFF* open(const char* mode) {
-    pos = 0;
-    return TIFFClientOpen("memory", mode, this, read, write, seek, close, size, map, unmap);
-  }
-};
-
-/// Opens a one-strip Group 3 1D image of `lines` 588-pixel lines for writing.
-TIFF* openG3(MemoryFile& file, std::uint32_t lines) {
-  TIFF* tif = file.open("w");
-  if (!tif) return nullptr;
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, mh::kLineWidth);
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, lines);
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-  TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, 0);
-  TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, lines);
-  return tif;
-}
-
 /// The rows as libtiff's 74-byte scanlines of the same 588 pixels: the pixels after the
 /// row are white, and so are those after the 588th.
 std::vector<std::uint8_t> scanlines(const std::vector<Row>& rows) {
@@ -208,8 +148,8 @@ std::vector<std::uint8_t> scanlines(const std::vector<Row>& rows) {
 /// Whether libtiff codes exactly our lines: its strip puts EOL before every line where we
 /// put it after, so it must equal one EOL followed by our stream without its last EOL.
 bool sameCode(const std::vector<Row>& rows, const std::vector<std::uint8_t>& image) {
-  MemoryFile file;
-  TIFF* tif = openG3(file, static_cast<std::uint32_t>(rows.size()));
+  fakes::MemoryFile file;
+  TIFF* tif = fakes::openG3(file, mh::kLineWidth, static_cast<std::uint32_t>(rows.size()));
   if (!tif) return false;
   std::vector<std::uint8_t> pixels = image;
   TIFFWriteEncodedStrip(tif, 0, pixels.data(), static_cast<tmsize_t>(pixels.size()));
@@ -233,8 +173,8 @@ void BM_LibtiffG3Encode(benchmark::State& state) {
     state.SkipWithError("libtiff codes other lines than the encoder");
     return;
   }
-  MemoryFile file;
-  TIFF* tif = openG3(file, static_cast<std::uint32_t>(rows.size()));
+  fakes::MemoryFile file;
+  TIFF* tif = fakes::openG3(file, mh::kLineWidth, static_cast<std::uint32_t>(rows.size()));
   std::vector<std::uint8_t> pixels = image;
   for (auto _ : state) {
     if (TIFFWriteEncodedStrip(tif, 0, pixels.data(), static_cast<tmsize_t>(pixels.size())) < 0) {
