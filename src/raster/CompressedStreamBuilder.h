@@ -23,12 +23,15 @@ inline constexpr std::size_t kCompressedOutputSize = 0x500000;
 inline constexpr std::size_t kMinCodingBufferSize = (8 * 255 + mh::kMaxLineBits + 7) / 8;
 
 /// Builds the framed compressed form of the page's stream into `output`, with `coding` as
-/// the bit buffer; both start zeroed. Returns the number of output bytes, or nothing
-/// when the page is declined:
+/// the bit buffer (zeroed; `output` need not be). A band holds up to `bandRowLimit`
+/// chunks, and never more than 65535, the most its 16-bit count can say; a limit of 0
+/// closes every band after its first chunk, as 1 does. Returns the number of output
+/// bytes, or nothing when the page is declined:
 /// - fewer than two whole chunks are waiting after a row (however many rows came before);
 /// - a row is 0 bytes wide, or its bytes run past the end of the page buffer;
 /// - the output would not fit `output`, or `coding` is under kMinCodingBufferSize.
-/// Only the stream's bytes up to its capacity are read; nothing in it is changed.
+/// A header or row may reach past the stream's length into the page buffer's margin and
+/// reads what is there; nothing past its capacity is read, and nothing is changed.
 /// `coding` is left all zero in every case, ready for the next page.
 std::optional<std::size_t> buildCompressedStream(page::StreamView stream,
                                                  std::uint32_t bandRowLimit,
