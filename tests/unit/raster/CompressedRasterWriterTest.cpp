@@ -31,15 +31,13 @@ struct Sent {
   std::vector<std::string> debug;
 };
 
-/// Runs the writer on `stream` loaded as a page file, with `allocate` for its buffers.
-Sent send(const Bytes& stream, std::uint32_t limit,
-          raster::BlockSource allocate = &page::HeapBlock::zeroed) {
+/// Runs the writer on `view`, with `allocate` for its buffers.
+Sent sendView(page::StreamView view, std::uint32_t limit,
+              raster::BlockSource allocate = &page::HeapBlock::zeroed) {
   fakes::FakeSpooler spooler;
   auto& state = spooler.addPrinter(u"P");
   auto printer = spooler.open(u"P");
   EXPECT_TRUE(printer->startDoc({u"d", std::nullopt, u"RAW"}) && printer->startPage());
-  page::PageBuffer buffer = page::PageBuffer::fromFileBytes(fakes::pageFile(stream));
-  const page::StreamView view = buffer.stream();
   const Bytes before(view.data, view.data + view.capacity);
   fakes::FakeDebugOutput debug;
   Sent sent;
@@ -49,6 +47,13 @@ Sent send(const Bytes& stream, std::uint32_t limit,
   sent.writes = static_cast<int>(state.documents[0].writes.size());
   sent.debug = debug.lines;
   return sent;
+}
+
+/// Runs the writer on `stream` loaded as a page file, behind which lies the zero margin.
+Sent send(const Bytes& stream, std::uint32_t limit,
+          raster::BlockSource allocate = &page::HeapBlock::zeroed) {
+  page::PageBuffer buffer = page::PageBuffer::fromFileBytes(fakes::pageFile(stream));
+  return sendView(buffer.stream(), limit, allocate);
 }
 
 Bytes framed(std::initializer_list<Bytes> parts) {
@@ -108,15 +113,10 @@ TEST(CompressedRasterWriter, DeclinesRowsThatCannotBeCoded) {
   expectDeclined(send(hex("1D 76 30 00 00 00 01 00 0D"), 20));
   expectDeclined(send(concat({rasterRow(hex("0F F0")), hex("1D 76 30")}), 20));
 
-  // A row whose bytes run past the page buffer is never read.
-  Bytes stream = hex("1D 76 30 00 40 00 01 00 0F F0");
-  page::StreamView view{stream.data(), static_cast<std::uint32_t>(stream.size()), stream.size()};
-  fakes::FakeSpooler spooler;
-  spooler.addPrinter(u"P");
-  auto printer = spooler.open(u"P");
-  fakes::FakeDebugOutput debug;
-  EXPECT_FALSE(raster::writeCompressedPage(view, 20, *printer, debug));
-  EXPECT_EQ(spooler.count("WritePrinter"), 0);
+  // A row whose bytes run past the page buffer (here the stream, with no margin) is
+  // never read.
+  Bytes bare = hex("1D 76 30 00 40 00 01 00 0F F0");
+  expectDeclined(sendView({bare.data(), 10, bare.size()}, 20));
 }
 
 TEST(CompressedRasterWriter, RowsReachingIntoTheMarginReadItsZeros) {
@@ -126,6 +126,12 @@ TEST(CompressedRasterWriter, RowsReachingIntoTheMarginReadItsZeros) {
   EXPECT_TRUE(sent.taken);
   EXPECT_EQ(sent.bytes, framed({hex("1D 76 30 00 02 00 02 00 35 15 A2 C0"),
                                 hex("1D 76 30 00 01 00 01 00 04")}));
+
+  // With no margin at all, the separator test after the last row finds no 0D.
+  Bytes bare = hex("1D 76 30 00 02 00 01 00 0F F0");
+  EXPECT_EQ(
+      sendView({bare.data(), 10, bare.size()}, 20).bytes,
+      framed({hex("1D 76 30 00 02 00 02 00 B1 5A 0D 40"), hex("1D 76 30 00 01 00 01 00 04")}));
 }
 
 TEST(CompressedRasterWriter, OneByteRowsCutIntoOneByteChunks) {
