@@ -1,11 +1,13 @@
 #include "raster/CompressedRasterWriter.h"
 
+#include "raster/CompressedStreamBuilder.h"
+
 namespace raster {
 
-// Placeholder until the coder lands: every page is declined to the band merger.
-bool writeCompressedPage(page::StreamView, std::uint32_t, platform::Printer&,
-                         platform::DebugOutput&) {
-  return false;
+bool writeCompressedPage(page::StreamView stream, std::uint32_t bandRowLimit,
+                         platform::Printer& printer, platform::DebugOutput& debug) {
+  // calloc hands large blocks out as fresh zero pages: zeroing them costs nothing.
+  return writeCompressedPageWith(stream, bandRowLimit, printer, debug, &page::HeapBlock::zeroed);
 }
 
 }  // namespace raster
