@@ -45,13 +45,17 @@ class RelaytoolProcess : public ::testing::Test {
 
   /// Runs relaytool with `args` (already quoted), stdout and stderr to files; the exit code.
   int run(const std::string& args) {
-    const std::string command =
-        "'" + tool.string() + "' " + args + " >'" + out().string() + "' 2>'" + err().string() + "'";
+    std::string command = quoted(tool);
+    command.append(" ").append(args);
+    command.append(" >").append(quoted(out())).append(" 2>").append(quoted(err()));
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string path(const std::string& name) const {
-    return "'" + (dir.path() / name).string() + "'";
+  std::string path(const std::string& name) const { return quoted(dir.path() / name); }
+  static std::string quoted(const std::filesystem::path& file) {
+    std::string q(1, '\'');
+    q.append(file.string()).push_back('\'');
+    return q;
   }
   std::filesystem::path out() const { return dir.path() / "stdout"; }
   std::filesystem::path err() const { return dir.path() / "stderr"; }
