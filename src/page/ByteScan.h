@@ -23,8 +23,13 @@ template <std::size_t N>
 class CandidateFinder {
  public:
   CandidateFinder(const std::uint8_t* data, std::size_t end, std::array<std::uint8_t, N> values)
+      : CandidateFinder(data, end, values, {}) {}
+
+  /// As above, where value k is known not to occur before position starts[k].
+  CandidateFinder(const std::uint8_t* data, std::size_t end, std::array<std::uint8_t, N> values,
+                  std::array<std::size_t, N> starts)
       : data_(data), end_(end), values_(values) {
-    for (std::size_t k = 0; k < N; ++k) hits_[k] = findByte(data_, 0, end_, values_[k]);
+    for (std::size_t k = 0; k < N; ++k) hits_[k] = findByte(data_, starts[k], end_, values_[k]);
   }
 
   /// The first position at or after `from` holding one of the values; `end` when none.

@@ -28,10 +28,10 @@ class TextWalk {
         settings_(settings),
         heightClass_(heightClass) {}
 
-  void run() {
+  void run(std::size_t rasterFrom) {
     // Positions past the buffer do not exist, whatever the header claims.
     const std::size_t end = std::min<std::size_t>(s_.length, s_.capacity);
-    CandidateFinder<2> candidates(s_.data, end, {0x1D, 0x98});
+    CandidateFinder<2> candidates(s_.data, end, {0x1D, 0x98}, {rasterFrom, 0});
     std::size_t w = 0;
     while (w < end) {
       const std::size_t next = candidates.next(w);
@@ -129,15 +129,16 @@ class TextWalk {
 }  // namespace
 
 void buildTextPage(StreamView stream, OutputBuffer& output, const job::PrinterSettings& settings,
-                   std::uint8_t& heightClass) {
+                   std::uint8_t& heightClass, std::size_t rasterFrom) {
   if (!output.ok() || stream.data == nullptr || output.outLen > OutputBuffer::kSize) return;
   if (stream.length <= kShortestTextPage) return;
-  TextWalk(stream, output, settings, heightClass).run();
+  TextWalk(stream, output, settings, heightClass).run(rasterFrom);
 }
 
 void writeTextPage(StreamView stream, platform::Printer& printer, OutputBuffer& output,
-                   const job::PrinterSettings& settings, std::uint8_t& heightClass) {
-  buildTextPage(stream, output, settings, heightClass);
+                   const job::PrinterSettings& settings, std::uint8_t& heightClass,
+                   std::size_t rasterFrom) {
+  buildTextPage(stream, output, settings, heightClass, rasterFrom);
   const std::uint32_t filled = output.ok() ? std::min(output.outLen, OutputBuffer::kSize) : 0;
   (void)printer.write(std::span<const std::uint8_t>(output.data(), filled));
 }

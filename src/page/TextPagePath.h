@@ -1,6 +1,7 @@
 // Sends a text page: plain bytes copied, rasters dropped, barcode placeholders expanded.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "job/PrinterSettings.h"
@@ -20,12 +21,15 @@ inline constexpr std::uint32_t kShortestTextPage = 15;
 /// `heightClass` (GS ! n). A barcode that would pass the end of the buffer is dropped
 /// whole with its data. Every read stays inside the stream's buffer: a raster or
 /// placeholder that claims more than the buffer holds ends the page.
+/// `rasterFrom` may tell that no raster header starts before that position (a caller that
+/// has searched for one already); 0 when that is not known.
 void buildTextPage(StreamView stream, OutputBuffer& output, const job::PrinterSettings& settings,
-                   std::uint8_t& heightClass);
+                   std::uint8_t& heightClass, std::size_t rasterFrom = 0);
 
 /// Builds the page with buildTextPage and sends the filled bytes with one write, also
 /// when there are none.
 void writeTextPage(StreamView stream, platform::Printer& printer, OutputBuffer& output,
-                   const job::PrinterSettings& settings, std::uint8_t& heightClass);
+                   const job::PrinterSettings& settings, std::uint8_t& heightClass,
+                   std::size_t rasterFrom = 0);
 
 }  // namespace page

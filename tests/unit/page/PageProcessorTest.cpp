@@ -118,6 +118,17 @@ TEST_F(PageProcessor, RemovalPullsInTheBytesThatFollowedTheOldEnd) {
   EXPECT_EQ(toHex(Bytes(s.data + 22, s.data + 31)), "61 62 63 64 F1 F2 F3 F4 F1");
 }
 
+// The page is classified as the fix-ups left it: closing the gap of a removed cut can
+// join the bytes around it into a raster header.
+TEST_F(PageProcessor, RemovedCutCanJoinARasterHeader) {
+  const Bytes page = concat({kCut, text("ABCDEFGHIJ"), hex("1D 76"), kCut,
+                             hex("30 00 02 00 01 00 AA BB 0D"), text("xyz")});
+  p.settings.bandRowLimit = 1;
+  p.process(page);
+  EXPECT_EQ(p.bytes(), removed(page, 16));  // sent by the band merger, the raster kept
+  EXPECT_EQ(p.debug.lines, kNoLines);
+}
+
 TEST_F(PageProcessor, CutsInsideImageDataCount) {
   const Bytes page =
       concat({rasterRow(concat({hex("FF"), kCut, hex("FF")})), rasterRow(concat({kCut, kCut}))});
