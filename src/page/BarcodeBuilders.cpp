@@ -1,64 +1,84 @@
 #include "page/BarcodeBuilders.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstring>
-#include <initializer_list>
 
 namespace page {
 namespace {
 
 constexpr std::uint8_t kFirstDataByte = 0x2A;  // '*'
 constexpr std::uint8_t kLastDataByte = 0x7D;   // '}'
-constexpr std::uint8_t kQrCode = 0x31;         // cn of GS ( k for QR code
-constexpr std::uint8_t kPdf417 = 0x30;         // cn of GS ( k for PDF417
 
-/// Writes command bytes forward from a position that the builder has checked holds
-/// room for the whole sequence.
-class CommandWriter {
- public:
-  explicit CommandWriter(std::uint8_t* out) : out_(out) {}
+// Each sequence is a fixed head, the data and a fixed tail. The heads are written from
+// these images, then their parameter and count bytes (0 here) are filled in.
 
-  void put(std::initializer_list<std::uint8_t> bytes) {
-    for (std::uint8_t b : bytes) out_[written_++] = b;
-  }
-  void put(std::span<const std::uint8_t> bytes) {
-    if (!bytes.empty()) std::memcpy(out_ + written_, bytes.data(), bytes.size());
-    written_ += static_cast<std::uint32_t>(bytes.size());
-  }
+// GS h, GS w, GS f, GS H, GS k m n.
+constexpr std::array<std::uint8_t, 16> k1DHead{
+    0x1D, 0x68, 0x00,       // GS h: bar height, offset 2
+    0x1D, 0x77, 0x00,       // GS w: module width, offset 5
+    0x1D, 0x66, 0x00,       // GS f: font of the readable text, offset 8
+    0x1D, 0x48, 0x00,       // GS H: position of the readable text, offset 11
+    0x1D, 0x6B, 0x00, 0x00  // GS k: system m at 14, count n at 15
+};
+constexpr std::array<std::uint8_t, 1> k1DTail{0x0A};  // LF
 
-  /// GS ( k pL pH cn fn params: one function of a 2D symbol; pL pH count cn, fn and
-  /// the parameters.
-  void symbolFunction(std::uint8_t cn, std::uint8_t fn,
-                      std::initializer_list<std::uint8_t> params) {
-    head(params.size() + 2, cn, fn);
-    put(params);
-  }
-  /// GS ( k pL pH cn 50 30 d1..dk: stores the symbol's data (pL pH = k + 3).
-  void storeData(std::uint8_t cn, std::span<const std::uint8_t> data) {
-    head(data.size() + 3, cn, 0x50);
-    put({0x30});
-    put(data);
-  }
-
-  [[nodiscard]] std::uint32_t written() const { return written_; }
-
- private:
-  void head(std::size_t count, std::uint8_t cn, std::uint8_t fn) {
-    put({0x1D, 0x28, 0x6B, static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(count >> 8),
-         cn, fn});
-  }
-
-  std::uint8_t* out_;
-  std::uint32_t written_ = 0;
+// GS ( k with cn 0x31 (QR code).
+constexpr std::array<std::uint8_t, 33> kQrHead{
+    0x1D, 0x28, 0x6B, 0x04, 0x00, 0x31, 0x41, 0x32, 0x00,  // model 2
+    0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x43, 0x00,        // module size, offset 16
+    0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x45, 0x00,        // error level, offset 24
+    0x1D, 0x28, 0x6B, 0x00, 0x00, 0x31, 0x50, 0x30         // store: pL pH at 28, 29
+};
+constexpr std::array<std::uint8_t, 16> kQrTail{
+    0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x51, 0x30,  // print the stored symbol
+    0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x52, 0x30   // transmit its size information
 };
 
-/// The common entry of the builders: the data count when the symbol can be built into
-/// `out` (`frame` bytes plus the data), nothing otherwise.
+// GS ( k with cn 0x30 (PDF417).
+constexpr std::array<std::uint8_t, 57> kPdf417Head{
+    0x1D, 0x28, 0x6B, 0x03, 0x00, 0x30, 0x41, 0x00,        // columns: automatic
+    0x1D, 0x28, 0x6B, 0x03, 0x00, 0x30, 0x42, 0x00,        // rows: automatic
+    0x1D, 0x28, 0x6B, 0x03, 0x00, 0x30, 0x43, 0x00,        // module width, offset 23
+    0x1D, 0x28, 0x6B, 0x03, 0x00, 0x30, 0x44, 0x00,        // row height, offset 31
+    0x1D, 0x28, 0x6B, 0x04, 0x00, 0x30, 0x45, 0x00, 0x01,  // error correction, offset 39
+    0x1D, 0x28, 0x6B, 0x03, 0x00, 0x30, 0x46, 0x00,        // options: standard PDF417
+    0x1D, 0x28, 0x6B, 0x00, 0x00, 0x30, 0x50, 0x30         // store: pL pH at 52, 53
+};
+constexpr std::array<std::uint8_t, 16> kPdf417Tail{
+    0x1D, 0x28, 0x6B, 0x03, 0x00, 0x30, 0x51, 0x30,  // print the stored symbol
+    0x1D, 0x28, 0x6B, 0x03, 0x00, 0x30, 0x52, 0x30   // transmit its size information
+};
+
+static_assert(k1DHead.size() + k1DTail.size() == kBarcode1DFrame);
+static_assert(kQrHead.size() + kQrTail.size() == kQrCodeFrame);
+static_assert(kPdf417Head.size() + kPdf417Tail.size() == kPdf417Frame);
+
+/// Writes head, data and tail to `out` (which the builder has checked holds them all)
+/// and returns the head's copy for its parameters to be filled in.
+template <std::size_t H, std::size_t T>
+std::uint8_t* writeSequence(std::uint8_t* out, const std::array<std::uint8_t, H>& head,
+                            std::span<const std::uint8_t> data,
+                            const std::array<std::uint8_t, T>& tail) {
+  std::memcpy(out, head.data(), H);
+  if (!data.empty()) std::memcpy(out + H, data.data(), data.size());
+  std::memcpy(out + H + data.size(), tail.data(), T);
+  return out;
+}
+
+/// The data count when a symbol with `frame` bytes around the data can be built into
+/// `out`; false when the data is too long or the room too short.
 bool admit(std::span<std::uint8_t> out, std::span<const std::uint8_t> data, std::uint32_t frame,
            std::uint32_t& n) {
   n = barcodeDataLength(data);
   return n <= kMaxBarcodeData && out.size() >= std::size_t{n} + frame;
+}
+
+/// The 16-bit little-endian count of a 2D store command: the data plus cn, fn and m.
+void putStoreCount(std::uint8_t* at, std::uint32_t n) {
+  at[0] = static_cast<std::uint8_t>(n + 3);
+  at[1] = static_cast<std::uint8_t>((n + 3) >> 8);
 }
 
 /// Bar height in dots for a height class: 1..4 give 50..200, anything else 250.
@@ -106,15 +126,14 @@ bool buildBarcode1D(std::span<std::uint8_t> out, std::uint32_t& outCount, std::u
   }
   if (out.size() < std::size_t{n} + kBarcode1DFrame) return false;
 
-  CommandWriter w(out.data());
-  w.put({0x1D, 0x68, barHeight(heightClass)});  // GS h: bar height
-  w.put({0x1D, 0x77, entry->moduleWidth});      // GS w: module width
-  w.put({0x1D, 0x66, entry->hriFont});          // GS f: font of the readable text
-  w.put({0x1D, 0x48, entry->hriPosition});      // GS H: position of the readable text
-  w.put({0x1D, 0x6B, plus(entry->barcodeSystem, 65), static_cast<std::uint8_t>(n)});  // GS k
-  w.put(data.first(n));
-  w.put({0x0A});
-  outCount = w.written();
+  std::uint8_t* head = writeSequence(out.data(), k1DHead, data.first(n), k1DTail);
+  head[2] = barHeight(heightClass);
+  head[5] = entry->moduleWidth;
+  head[8] = entry->hriFont;
+  head[11] = entry->hriPosition;
+  head[14] = plus(entry->barcodeSystem, 65);
+  head[15] = static_cast<std::uint8_t>(n);
+  outCount = n + kBarcode1DFrame;
   consumed = n;
   return true;
 }
@@ -127,14 +146,11 @@ bool buildQrCode(std::span<std::uint8_t> out, std::uint32_t& outCount,
   std::uint32_t n = 0;
   if (!admit(out, data, kQrCodeFrame, n)) return false;
 
-  CommandWriter w(out.data());
-  w.symbolFunction(kQrCode, 0x41, {0x32, 0x00});                           // model 2
-  w.symbolFunction(kQrCode, 0x43, {plus(settings.qrModuleSize(), 1)});     // module size
-  w.symbolFunction(kQrCode, 0x45, {plus(settings.qrErrorLevel(), 0x30)});  // error level
-  w.storeData(kQrCode, data.first(n));
-  w.symbolFunction(kQrCode, 0x51, {0x30});  // print the stored symbol
-  w.symbolFunction(kQrCode, 0x52, {0x30});  // transmit its size information
-  outCount = w.written();
+  std::uint8_t* head = writeSequence(out.data(), kQrHead, data.first(n), kQrTail);
+  head[16] = plus(settings.qrModuleSize(), 1);
+  head[24] = plus(settings.qrErrorLevel(), 0x30);
+  putStoreCount(head + 28, n);
+  outCount = n + kQrCodeFrame;
   consumed = n;
   return true;
 }
@@ -147,17 +163,12 @@ bool buildPdf417(std::span<std::uint8_t> out, std::uint32_t& outCount,
   std::uint32_t n = 0;
   if (!admit(out, data, kPdf417Frame, n)) return false;
 
-  CommandWriter w(out.data());
-  w.symbolFunction(kPdf417, 0x41, {0x00});                                          // columns: auto
-  w.symbolFunction(kPdf417, 0x42, {0x00});                                          // rows: auto
-  w.symbolFunction(kPdf417, 0x43, {plus(settings.pdf417ModuleWidth(), 2)});         // module width
-  w.symbolFunction(kPdf417, 0x44, {plus(settings.pdf417RowHeight(), 2)});           // row height
-  w.symbolFunction(kPdf417, 0x45, {plus(settings.pdf417ErrorMode(), 0x30), 0x01});  // error level
-  w.symbolFunction(kPdf417, 0x46, {0x00});  // options: standard PDF417
-  w.storeData(kPdf417, data.first(n));
-  w.symbolFunction(kPdf417, 0x51, {0x30});  // print the stored symbol
-  w.symbolFunction(kPdf417, 0x52, {0x30});  // transmit its size information
-  outCount = w.written();
+  std::uint8_t* head = writeSequence(out.data(), kPdf417Head, data.first(n), kPdf417Tail);
+  head[23] = plus(settings.pdf417ModuleWidth(), 2);
+  head[31] = plus(settings.pdf417RowHeight(), 2);
+  head[39] = plus(settings.pdf417ErrorMode(), 0x30);
+  putStoreCount(head + 52, n);
+  outCount = n + kPdf417Frame;
   consumed = n;
   return true;
 }
