@@ -83,7 +83,8 @@ void removeCut(PageBuffer& page, std::size_t pos) {
   const std::size_t moved = std::min(length + kCutSize, s.capacity) - from;
   std::memmove(s.data + pos, s.data + from, moved);
   // Only a buffer with no margin left could leave a gap; it reads as margin (zero).
-  if (pos + moved < length) std::memset(s.data + pos + moved, 0, length - pos - moved);
+  const std::size_t stop = std::min(length, s.capacity);
+  if (pos + moved < stop) std::memset(s.data + pos + moved, 0, stop - pos - moved);
   page.setLength(static_cast<std::uint32_t>(length - kCutSize));
 }
 

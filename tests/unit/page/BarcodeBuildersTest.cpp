@@ -103,6 +103,16 @@ TEST_F(BarcodeBuilders, DataIsTheRunFromAsteriskToClosingBrace) {
   EXPECT_EQ(page::barcodeDataLength(hex("41 42")), 2u);  // the end of the bytes ends it too
   EXPECT_EQ(page::barcodeDataLength(concat({digits(5000), hex("00")})), 900u);  // stops at 900
 
+  // Every boundary byte at every place of a longer run, which is counted in words.
+  for (int b : {0x00, 0x29, 0x2A, 0x41, 0x7D, 0x7E, 0x80, 0xA9, 0xAA, 0xFD, 0xFF}) {
+    const bool isData = b >= 0x2A && b <= 0x7D;
+    for (std::size_t k = 0; k < 20; ++k) {
+      Bytes data = concat({digits(20), hex("0D")});
+      data[k] = static_cast<std::uint8_t>(b);
+      EXPECT_EQ(page::barcodeDataLength(data), isData ? 20u : k) << b << " at " << k;
+    }
+  }
+
   Built qr = build(Kind::kQr, hex("2A 7D 7E"));
   ASSERT_TRUE(qr.ok);
   EXPECT_EQ(qr.consumed, 2u);
