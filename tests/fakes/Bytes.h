@@ -59,6 +59,7 @@ inline Bytes pageFile(const Bytes& stream, std::uint8_t state = 2) {
   const auto n = static_cast<std::uint32_t>(stream.size());
   Bytes file{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
              static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24), state};
+  file.reserve(file.size() + stream.size());  // also keeps GCC 12's -Warray-bounds quiet at -O3
   file.insert(file.end(), stream.begin(), stream.end());
   return file;
 }

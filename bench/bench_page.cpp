@@ -1,0 +1,244 @@
+// Page processing against the memory floors measured in the same run: a copy of the
+// same bytes (memcpy) and one clear of the 5 MiB output buffer (memset).
+#include <benchmark/benchmark.h>
+
+#include <time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fakes/Bytes.h"
+#include "job/PrinterSettings.h"
+#include "page/PageBuffer.h"
+#include "page/PageProcessor.h"
+
+namespace {
+
+using fakes::Bytes;
+using fakes::concat;
+using fakes::hex;
+
+/// A printer that only counts what it is sent.
+class NullPrinter : public platform::Printer {
+ public:
+  bool queryInfoSize(std::uint32_t&) override { return false; }
+  bool readInfo(std::span<std::byte>, std::u16string&) override { return false; }
+  std::uint32_t getData(std::string_view, std::span<std::uint8_t>) override { return 2; }
+  bool startDoc(const platform::DocInfo&) override { return true; }
+  bool startPage() override { return true; }
+  bool write(std::span<const std::uint8_t> bytes) override {
+    written += bytes.size();
+    return true;
+  }
+  bool endPage() override { return true; }
+  bool endDoc() override { return true; }
+  bool enumJobs(std::vector<platform::JobEntry>&) override { return true; }
+  bool deleteJob(const platform::JobEntry&) override { return false; }
+  std::size_t written = 0;
+};
+
+class NullDebug : public platform::DebugOutput {
+ public:
+  void write(std::string_view) override {}
+};
+
+Bytes text(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+
+Bytes placeholder(std::uint8_t type, const Bytes& fields, const std::string& data) {
+  return concat({hex("98 07 98 07 98 07 98 07 98 07 98 07 98 07"), Bytes{type}, fields, text(data),
+                 hex("0A")});
+}
+
+/// A shop receipt of about 4 KB: header, item lines, totals, a CODE128, a QR code and a
+/// PDF417 symbol, and the cut.
+Bytes textReceipt() {
+  Bytes r =
+      concat({hex("1B 40 1B 4D 00 1B 74 10 1B 61 01 1D 21 11"), text("CORNER SHOP\n"),
+              hex("1D 21 00"), text("12 Harbour Road\nTel 0123 456789\n\n"), hex("1B 61 00")});
+  for (int i = 1; i <= 120 && r.size() < 3700; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%2d x Article number %04d      %3d.%02d\n", i % 4 + 1,
+                  1000 + i * 7, i % 40, (i * 37) % 100);
+    r = concat({r, text(line)});
+  }
+  r = concat(
+      {r, hex("1B 45 01"), text("TOTAL                          412.30\n"), hex("1B 45 00")});
+  r = concat({r, placeholder(8, hex("1D 21 02 1B 4A 10"), "{B2024-0001-7781")});
+  r = concat({r, placeholder(9, hex("0D"), "HTTPS://EXAMPLE.ORG/R/2024/0001/7781")});
+  r = concat({r, placeholder(10, hex("0D"), "RECEIPT*2024*0001*7781*TOTAL*412.30")});
+  return concat({r, text("\nThank you!\n\n\n"), hex("1D 56 42 00")});
+}
+
+constexpr int kPhotoWidth = 576;  // dots: rows of 72 bytes
+constexpr int kPhotoRows = 2000;
+constexpr std::int64_t kPhotoPageBytes = kPhotoRows * (8 + kPhotoWidth / 8 + 1);
+
+/// A photo-like grey level from 0 (black) to 1 (white): soft shapes and fine texture.
+double photoGrey(int x, int y) {
+  return 0.5 + 0.3 * std::sin(x / 37.0) * std::cos(y / 53.0) + 0.15 * std::sin((x + 2 * y) / 91.0) +
+         0.05 * std::sin(x * y / 17.0);
+}
+
+/// The photo as one-row rasters, each dot printed where `dark(x, y)` says.
+template <typename Dark>
+Bytes photoPage(Dark dark) {
+  Bytes page;
+  page.reserve(static_cast<std::size_t>(kPhotoPageBytes));
+  for (int y = 0; y < kPhotoRows; ++y) {
+    Bytes row(kPhotoWidth / 8);
+    for (int x = 0; x < kPhotoWidth; ++x) {
+      if (dark(x, y))
+        row[static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+    }
+    const Bytes cmd = fakes::rasterRow(row);
+    page.insert(page.end(), cmd.begin(), cmd.end());
+  }
+  return page;
+}
+
+/// Floyd-Steinberg error diffusion: image bytes look nearly random.
+Bytes diffusedPhoto() {
+  std::vector<double> error(2 * (kPhotoWidth + 2), 0.0);
+  return photoPage([&](int x, int y) {
+    double* here = error.data() + (y % 2) * (kPhotoWidth + 2) + 1;
+    double* below = error.data() + ((y + 1) % 2) * (kPhotoWidth + 2) + 1;
+    if (x == 0) std::fill(below - 1, below + kPhotoWidth + 1, 0.0);
+    const double want = photoGrey(x, y) + here[x];
+    const bool dark = want < 0.5;
+    const double e = want - (dark ? 0.0 : 1.0);
+    here[x + 1] += e * 7 / 16;
+    below[x - 1] += e * 3 / 16;
+    below[x] += e * 5 / 16;
+    below[x + 1] += e * 1 / 16;
+    return dark;
+  });
+}
+
+/// Ordered (4x4 Bayer) dithering: image bytes take few, repeating values.
+Bytes orderedPhoto() {
+  static const int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+  return photoPage([](int x, int y) { return photoGrey(x, y) * 16 < kBayer[y % 4][x % 4] + 0.5; });
+}
+
+/// One job with one page: the settings, the output buffer, the page as loaded.
+struct PageRun {
+  explicit PageRun(const Bytes& stream, std::uint32_t highSpeedMode = 0)
+      : original(stream), buffer(page::PageBuffer::fromFileBytes(fakes::pageFile(stream))) {
+    job::applyBarcodeDefaults(settings.barcodeTable);
+    settings.twoDCode = {2, 0, 1, 1, 0};
+    settings.bandRowLimit = 20;
+    settings.highSpeedMode = highSpeedMode;
+    job = {u'P', 0, &settings, &output, 0, &printer, &debug};
+  }
+
+  /// Processes the page as the runner does: the output buffer started afresh.
+  void process() {
+    output.reset();
+    page::processPage(buffer, job);
+  }
+  /// Puts back the page as it was loaded (the band merger rewrites it in place).
+  void restore() {
+    std::memcpy(buffer.stream().data, original.data(), original.size());
+    buffer.setLength(static_cast<std::uint32_t>(original.size()));
+  }
+
+  Bytes original;
+  page::PageBuffer buffer;
+  job::PrinterSettings settings;
+  page::OutputBuffer output = page::OutputBuffer::allocate();
+  NullPrinter printer;
+  NullDebug debug;
+  page::PageJob job;
+};
+
+void BM_TextReceipt(benchmark::State& state) {
+  PageRun run(textReceipt());
+  for (auto _ : state) run.process();
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * run.original.size()));
+  state.counters["page_bytes"] = static_cast<double>(run.original.size());
+  state.counters["sent_bytes"] =
+      static_cast<double>(run.printer.written) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_TextReceipt);
+
+/// The thread's CPU time in seconds, so manual timings compare with the CPU times of
+/// the other benchmarks on a machine that other work shares.
+double threadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+/// An image page timed without the restore that every round needs.
+void imagePage(benchmark::State& state, const Bytes& photo, std::uint32_t highSpeedMode) {
+  PageRun run(photo, highSpeedMode);
+  for (auto _ : state) {
+    run.restore();
+    const double start = threadSeconds();
+    run.process();
+    state.SetIterationTime(threadSeconds() - start);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * run.original.size()));
+  state.counters["page_bytes"] = static_cast<double>(run.original.size());
+  state.counters["sent_bytes"] =
+      static_cast<double>(run.printer.written) / static_cast<double>(state.iterations());
+}
+void BM_ImageBandMerger(benchmark::State& state) {
+  imagePage(state, diffusedPhoto(), 0);
+}
+void BM_ImageCompressed(benchmark::State& state) {
+  imagePage(state, diffusedPhoto(), 1);
+}
+void BM_ImageBandMergerOrdered(benchmark::State& state) {
+  imagePage(state, orderedPhoto(), 0);
+}
+BENCHMARK(BM_ImageBandMerger)->UseManualTime();
+BENCHMARK(BM_ImageCompressed)->UseManualTime();
+BENCHMARK(BM_ImageBandMergerOrdered)->UseManualTime();
+
+void BM_SmallTextPage(benchmark::State& state) {
+  Bytes stream = concat({text("Table 7    2 x Coffee      5.80\nThank you, see you soon!\n"),
+                         text("........................................\n")});
+  stream.resize(96, ' ');
+  PageRun run(concat({stream, hex("1D 56 42 00")}));
+  for (auto _ : state) run.process();
+  state.counters["page_bytes"] = static_cast<double>(run.original.size());
+  state.counters["sent_bytes"] =
+      static_cast<double>(run.printer.written) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_SmallTextPage);
+
+void BM_Memcpy(benchmark::State& state) {
+  const std::vector<std::uint8_t> from(static_cast<std::size_t>(state.range(0)), 0x5A);
+  std::vector<std::uint8_t> to(from.size());
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), from.size());
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * from.size()));
+}
+// As many bytes as the text receipt and as the photo page.
+BENCHMARK(BM_Memcpy)->Arg(static_cast<std::int64_t>(textReceipt().size()))->Arg(kPhotoPageBytes);
+
+void BM_Memset5MiB(benchmark::State& state) {
+  page::OutputBuffer output = page::OutputBuffer::allocate();
+  for (auto _ : state) {
+    std::memset(output.data(), 0, page::OutputBuffer::kSize);
+    benchmark::DoNotOptimize(output.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(
+      static_cast<std::int64_t>(state.iterations() * page::OutputBuffer::kSize));
+}
+BENCHMARK(BM_Memset5MiB);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,156 @@
+#include "page/PageProcessor.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "page/ByteScan.h"
+#include "page/TextPagePath.h"
+#include "raster/BandMerger.h"
+#include "raster/CompressedRasterWriter.h"
+
+namespace page {
+namespace {
+
+constexpr std::uint32_t kReplacingCutMode = 4;
+constexpr std::uint32_t kShortestImagePage = 8;  // this long or shorter: never image-only
+constexpr std::size_t kCutSize = PageMarkers::kCutCommand.size();
+constexpr std::size_t kNone = SIZE_MAX;  // no such position
+
+/// The end of the positions a scan may start a match at: the stream, inside the buffer.
+std::size_t scanEnd(StreamView s) {
+  return std::min<std::size_t>(s.length, s.capacity);
+}
+
+/// Whether the job's cut mode and printer ask for the first cut to become FF 00 00 00.
+bool replacesFirstCut(const PageJob& job) {
+  return job.cutMode == kReplacingCutMode &&
+         (job.modelFirstUnit == u'P' || job.settings->firmwareVersion[0] == 0x50);
+}
+
+/// What the first scan of a page finds: its first cut commands, in order, and its first
+/// raster header.
+struct PageScan {
+  std::array<std::size_t, 3> cuts{};
+  std::size_t cutCount = 0;
+  std::size_t firstRaster = kNone;
+};
+
+/// The first raster header at positions 0 to L - 1 (it may read into the margin).
+std::size_t findRaster(StreamView s) {
+  const std::size_t end = scanEnd(s);
+  for (std::size_t p = findByte(s.data, 0, end, 0x1D); p < end;
+       p = findByte(s.data, p + 1, end, 0x1D)) {
+    if (s.rasterAt(p)) return p;
+  }
+  return kNone;
+}
+
+/// One forward scan for up to `wantCuts` cut commands starting at positions 0 to L - 5
+/// (a cut in the last four bytes is never found) and for the first raster header. It
+/// steps from 0x1D to 0x1D until it meets a raster header; after that, where headers
+/// stand at every row, the cut search steps from 0x56, the cut's second byte, which a
+/// header holds only as a width or height of 86. Cuts cannot overlap one another.
+PageScan scanPage(StreamView s, std::size_t wantCuts) {
+  PageScan scan;
+  const std::size_t end = scanEnd(s);
+  const std::size_t cutEnd = end > kCutSize ? end - kCutSize : 0;  // first position too late
+  std::size_t p = findByte(s.data, 0, end, 0x1D);
+  for (; p < end; p = findByte(s.data, p + 1, end, 0x1D)) {
+    if (scan.cutCount < wantCuts && p < cutEnd && s.matches(p, PageMarkers::kCutCommand)) {
+      scan.cuts[scan.cutCount++] = p;
+    } else if (s.rasterAt(p)) {
+      scan.firstRaster = p;
+      break;
+    }
+  }
+  if (scan.firstRaster == kNone) return scan;  // the whole page has been searched
+  for (std::size_t v = findByte(s.data, p + 2, cutEnd + 1, 0x56);
+       scan.cutCount < wantCuts && v <= cutEnd; v = findByte(s.data, v + 1, cutEnd + 1, 0x56)) {
+    if (s.matches(v - 1, PageMarkers::kCutCommand)) scan.cuts[scan.cutCount++] = v - 1;
+  }
+  return scan;
+}
+
+/// Removes the four bytes of the cut at `pos`: the tail moves down four and the four
+/// bytes that followed the old end (the margin) close up behind it.
+void removeCut(PageBuffer& page, std::size_t pos) {
+  const StreamView s = page.stream();
+  const std::size_t length = s.length;
+  const std::size_t from = pos + kCutSize;
+  const std::size_t moved = std::min(length + kCutSize, s.capacity) - from;
+  std::memmove(s.data + pos, s.data + from, moved);
+  // Only a buffer with no margin left could leave a gap; it reads as margin (zero).
+  const std::size_t stop = std::min(length, s.capacity);
+  if (pos + moved < stop) std::memset(s.data + pos + moved, 0, stop - pos - moved);
+  page.setLength(static_cast<std::uint32_t>(length - kCutSize));
+}
+
+/// Replaces the first cut when the job asks for it and removes the next cut after the
+/// first one still standing. The replacement can neither make nor break another match,
+/// so the cut removed is the third found when the first was replaced and the second
+/// otherwise. Returns the first raster header of the fixed page.
+std::size_t applyCutFixups(PageBuffer& page, const PageJob& job) {
+  const bool replace = replacesFirstCut(job);
+  const PageScan scan = scanPage(page.stream(), replace ? 3 : 2);
+  if (replace && scan.cutCount >= 1) {
+    std::memcpy(page.stream().data + scan.cuts[0], PageMarkers::kCutReplacement.data(), kCutSize);
+  }
+  const std::size_t removed = replace ? 2 : 1;
+  if (scan.cutCount <= removed) return scan.firstRaster;
+  // Closing the gap can join bytes into a new header, so the fixed page is searched again.
+  removeCut(page, scan.cuts[removed]);
+  return findRaster(page.stream());
+}
+
+/// An image-only page holds a raster command and neither a font selection (ESC M n
+/// ESC t m) nor a placeholder marker; the first of those two found is reported.
+bool isImageOnlyPage(StreamView s, std::size_t firstRaster, platform::DebugOutput& debug) {
+  if (s.length <= kShortestImagePage || firstRaster == kNone) return false;
+  const std::size_t end = scanEnd(s);
+  CandidateFinder<2> candidates(s.data, end, {0x1B, 0x98});
+  for (std::size_t i = candidates.next(0); i < end; i = candidates.next(i + 1)) {
+    if (s.matches(i, PageMarkers::kFontSelect)) {
+      if (s.matches(i + 3, PageMarkers::kCodeTableSelect)) {
+        debug.write("Image + Font !! \n");
+        return false;
+      }
+    } else if (s.matches(i, PageMarkers::kPlaceholderMarker)) {
+      debug.write("Image + Barcode !! \n");
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+OutputBuffer OutputBuffer::allocate() {
+  OutputBuffer buffer;
+  buffer.block_ = HeapBlock::zeroed(kSize);
+  return buffer;
+}
+
+void processPage(PageBuffer& page, PageJob& job) {
+  if (!page.ok() || job.settings == nullptr || job.output == nullptr || job.printer == nullptr ||
+      job.debug == nullptr) {
+    return;
+  }
+  const std::size_t firstRaster = applyCutFixups(page, job);
+  const StreamView stream = page.stream();
+  const job::PrinterSettings& settings = *job.settings;
+  if (!isImageOnlyPage(stream, firstRaster, *job.debug)) {
+    writeTextPage(stream, *job.printer, *job.output, settings, job.heightClass,
+                  std::min(firstRaster, scanEnd(stream)));
+    return;
+  }
+  if (settings.highSpeedMode == 1 &&
+      raster::writeCompressedPage(stream, settings.bandRowLimit, *job.printer, *job.debug)) {
+    return;
+  }
+  raster::BandMerger(stream, settings.bandRowLimit, *job.printer);
+}
+
+}  // namespace page
