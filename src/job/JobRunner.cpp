@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "job/DocumentPages.h"
 #include "job/PrinterSettings.h"
 #include "job/Sha256.h"
 #include "page/PageBuffer.h"
@@ -67,9 +68,7 @@ class JobRun {
       debug().write("SetOutputFile Error \n");
       return false;
     }
-    (void)loadPrinterSettings(*printer_, settings_);
-    decideHighSpeedMode(request_.modelFirstUnit, settings_);
-    readFirmwareVersion(*printer_, settings_);
+    loadJobSettings(*printer_, request_.modelFirstUnit, settings_);
     output_ = page::OutputBuffer::allocate();
     if (!output_.ok()) {
       debug().write("pWritePrinter_Temp malloc Error \n");
@@ -176,17 +175,12 @@ class JobRun {
       abandoned = true;
       return false;
     }
-    const bool lastPage = pageBuffer->state() == page::kLastPageState;
-    if (!lastPage) debug().report("pData->State : 0x%08x \n", pageBuffer->state());
-    page::processPage(*pageBuffer, pageJob);
+    // The page is processed and, after the document's last page, closed by one 0x00.
+    const bool lastPage = sendLoadedPage(*pageBuffer, pageJob);
     pageBuffer.reset();
     file.reset();
     ++pageIndex_;
     retryCount_ = 0;
-    if (lastPage) {
-      static constexpr std::array<std::uint8_t, 1> kEndOfDocument{0x00};
-      (void)printer_->write(kEndOfDocument);
-    }
     (void)printer_->endPage();
     return !lastPage;
   }

@@ -15,4 +15,13 @@ int runProcess(Args args);
 inline constexpr std::string_view kProcessUsage =
     "process [--printer-data DIR] [--model NAME] [--cut-mode N] [-o OUT] PAGEFILE...";
 
+/// relaytool post: the driver's side of a job. Writes the page files into the spool
+/// folder, optionally enters the driver's job in the directory spooler's queue, and posts
+/// the job notice. Returns the exit code.
+int runPost(Args args);
+inline constexpr std::string_view kPostUsage =
+    "post --printer NAME --job-id N [--copies C] [--model M] [--cut-mode K]\n"
+    "                 [--public-dir DIR] [--endpoint NAME] [--queue-status S --spooler dir:ROOT]\n"
+    "                 PAGEFILE...";
+
 }  // namespace relaytool

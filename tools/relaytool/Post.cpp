@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Commands.h"
 #include "platform/Utf.h"
 #include "platform/posix/SocketNoticeEndpoint.h"
 
@@ -49,18 +50,18 @@ bool parseU32(std::string_view text, std::uint32_t& value) {
   return ec == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
-bool parsePostOptions(int argc, char** argv, PostOptions& o, std::string& error) {
-  for (int i = 0; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+bool parsePostOptions(relaytool::Args args, PostOptions& o, std::string& error) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
     if (arg.size() < 2 || arg.substr(0, 2) != "--") {
       o.pages.emplace_back(arg);
       continue;
     }
-    if (i + 1 >= argc) {
+    if (i + 1 >= args.size()) {
       error = "option " + std::string(arg) + " needs a value";
       return false;
     }
-    const std::string value = argv[++i];
+    const std::string value(args[++i]);
     bool ok = true;
     if (arg == "--printer") {
       o.printer = value;
@@ -168,10 +169,12 @@ std::vector<std::uint8_t> buildNotice(const PostOptions& o) {
 
 }  // namespace
 
-int runPost(int argc, char** argv) {
+namespace relaytool {
+
+int runPost(Args args) {
   PostOptions o;
   std::string error;
-  if (!parsePostOptions(argc, argv, o, error)) return fail(error);
+  if (!parsePostOptions(args, o, error)) return fail(error);
 
   const std::string spoolDir = o.publicDir + "/TIVORAN";
   if (!o.pages.empty() && !(makeDir(o.publicDir) && makeDir(spoolDir))) {
@@ -197,3 +200,5 @@ int runPost(int argc, char** argv) {
   }
   return 0;
 }
+
+}  // namespace relaytool

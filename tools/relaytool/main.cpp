@@ -16,6 +16,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"process", relaytool::runProcess, relaytool::kProcessUsage},
+    {"post", relaytool::runPost, relaytool::kPostUsage},
 };
 
 void printUsage(std::FILE* to) {
