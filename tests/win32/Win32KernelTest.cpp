@@ -46,18 +46,22 @@ TEST(Win32NamedLocks, SecondProcessWaitsUntilTheHolderReleases) {
   ASSERT_NE(lock, nullptr);
   EXPECT_TRUE(existed);  // not owned yet: the caller has to wait
 
-  std::atomic<int> acquired{-1};
-  wintest::NamedEvent done(L"spr_done");
+  // Held by the other process: a look without waiting finds it taken.
+  win32::UniqueHandle probe(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+  ASSERT_TRUE(probe.valid());
+  EXPECT_EQ(WaitForSingleObject(probe.get(), 0), DWORD{WAIT_TIMEOUT});
+
+  // A mutex belongs to a thread: the waiter takes it and gives it back, as a run does.
+  bool acquired = false;
   std::thread waiter([&] {
-    acquired = lock->wait() ? 1 : 0;
-    done.set();
+    acquired = lock->wait();
+    lock->release();
   });
-  EXPECT_FALSE(done.waitFor(300));  // still held by the other process
   holder.release.set();
-  EXPECT_TRUE(done.waitFor(10000));
   waiter.join();
-  EXPECT_EQ(acquired, 1);
-  lock->release();
+  EXPECT_TRUE(acquired);
+  EXPECT_EQ(WaitForSingleObject(probe.get(), 0), DWORD{WAIT_OBJECT_0});  // released, not abandoned
+  (void)ReleaseMutex(probe.get());
   EXPECT_EQ(holder.process.waitExit(10000), DWORD{0});
 }
 
