@@ -22,7 +22,9 @@ Bytes pageFile(const std::string& text, std::uint8_t state) {
   const auto n = static_cast<std::uint32_t>(text.size());
   Bytes file{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
              static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24), state};
-  file.insert(file.end(), text.begin(), text.end());
+  // Filled in place: GCC 12 at -O3 takes an insert after the header for an overflow.
+  file.resize(5 + text.size());
+  std::copy(text.begin(), text.end(), file.begin() + 5);
   return file;
 }
 
@@ -179,11 +181,10 @@ TEST_F(RelayEndToEnd, TwoPrintersInParallelAndOnePrinterTwiceInARow) {
   EXPECT_EQ(bar[0], expected("Bar", b));
   // Runs for one printer follow one another, whole document after whole document;
   // which waiting run goes first is the lock's choice.
-  std::vector<Bytes> want{expected("Kasse 1", a), expected("Kasse 1", c)};
-  std::sort(want.begin(), want.end());
-  std::vector<Bytes> have = kitchen;
-  std::sort(have.begin(), have.end());
-  EXPECT_EQ(have, want);
+  const Bytes wantA = expected("Kasse 1", a);
+  const Bytes wantC = expected("Kasse 1", c);
+  EXPECT_TRUE((kitchen[0] == wantA && kitchen[1] == wantC) ||
+              (kitchen[0] == wantC && kitchen[1] == wantA));
 }
 
 TEST_F(RelayEndToEnd, FinishedDriverJobIsRemovedFromTheQueue) {
