@@ -97,7 +97,7 @@ int runPreview(int argc, char** argv, std::FILE* diagnostics) {
   CommandOptions options;
   std::string error;
   if (!parseOptions(argc, argv, options, error)) {
-    return fail(diagnostics, error + "\n" + kUsage, 2);
+    return fail(diagnostics, error + " (" + kUsage + ")", 2);
   }
   std::vector<std::uint8_t> input;
   if (!readWhole(options.input, input, error)) return fail(diagnostics, error, 2);
