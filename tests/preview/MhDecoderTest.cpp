@@ -3,13 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <random>
 
 #include "PreviewTestSupport.h"
-
-#ifdef SPR_HAVE_LIBTIFF
-#include <tiffio.h>
-#endif
 
 namespace preview {
 namespace {
@@ -148,42 +146,11 @@ std::vector<std::uint8_t> randomRows(std::uint32_t width, std::uint32_t rows,
   return image;
 }
 
-/// The rows coded by libtiff's Group 3 one-dimensional encoder, as its raw strip.
-std::vector<std::uint8_t> libtiffCode(const std::vector<std::uint8_t>& image, std::uint32_t width,
-                                      std::uint32_t rows, const std::string& path) {
-  TIFF* out = TIFFOpen(path.c_str(), "w");
-  if (!out) return {};
-  TIFFSetField(out, TIFFTAG_IMAGEWIDTH, width);
-  TIFFSetField(out, TIFFTAG_IMAGELENGTH, rows);
-  TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 1);
-  TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-  TIFFSetField(out, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
-  TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-  TIFFSetField(out, TIFFTAG_GROUP3OPTIONS, 0);
-  TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, rows);
-  const std::uint32_t bytesPerRow = (width + 7) / 8;
-  std::vector<std::uint8_t> row(bytesPerRow);
-  for (std::uint32_t y = 0; y < rows; ++y) {
-    std::copy_n(image.begin() + static_cast<long>(y * bytesPerRow), bytesPerRow, row.begin());
-    TIFFWriteScanline(out, row.data(), y, 0);
-  }
-  TIFFClose(out);
-
-  TIFF* in = TIFFOpen(path.c_str(), "r");
-  if (!in) return {};
-  std::vector<std::uint8_t> code(static_cast<std::size_t>(TIFFRawStripSize(in, 0)));
-  const tmsize_t got = TIFFReadRawStrip(in, 0, code.data(), static_cast<tmsize_t>(code.size()));
-  TIFFClose(in);
-  code.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-  return code;
-}
-
 void expectRoundTrip(std::uint32_t width, std::uint32_t rows, std::uint32_t seed) {
   std::mt19937 random(seed);
   const test::ScratchDir dir;
   const auto image = randomRows(width, rows, random);
-  const auto code = libtiffCode(image, width, rows, dir.path("rows.tif"));
+  const auto code = test::libtiffCode(image, width, rows, dir.path("rows.tif"));
   ASSERT_FALSE(code.empty());
   const MhDecodeResult result = decodeMh(code, width);
   ASSERT_TRUE(result.ok) << result.error;

@@ -3,6 +3,7 @@
 #include <png.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,10 @@
 #include <memory>
 
 #include "PreviewCommand.h"
+
+#ifdef SPR_HAVE_LIBTIFF
+#include <tiffio.h>
+#endif
 
 namespace preview::test {
 
@@ -104,6 +109,41 @@ int runCommand(const std::vector<std::string>& args, std::string& diagnostics) {
   }
   return code;
 }
+
+#ifdef SPR_HAVE_LIBTIFF
+std::vector<std::uint8_t> libtiffCode(const std::vector<std::uint8_t>& image, std::uint32_t width,
+                                      std::uint32_t rows, const std::string& path) {
+  TIFF* out = TIFFOpen(path.c_str(), "w");
+  if (!out) return {};
+  TIFFSetField(out, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(out, TIFFTAG_IMAGELENGTH, rows);
+  TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(out, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
+  TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+  TIFFSetField(out, TIFFTAG_GROUP3OPTIONS, 0);  // one-dimensional, no fill bits
+  TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, rows);
+  const std::uint32_t bytesPerRow = (width + 7) / 8;
+  std::vector<std::uint8_t> row(bytesPerRow);
+  bool written = true;
+  for (std::uint32_t y = 0; y < rows; ++y) {
+    std::copy_n(image.begin() + static_cast<long>(std::size_t{y} * bytesPerRow), bytesPerRow,
+                row.begin());
+    written = written && TIFFWriteScanline(out, row.data(), y, 0) == 1;
+  }
+  TIFFClose(out);
+  if (!written) return {};
+
+  TIFF* in = TIFFOpen(path.c_str(), "r");
+  if (!in) return {};
+  std::vector<std::uint8_t> code(static_cast<std::size_t>(TIFFRawStripSize(in, 0)));
+  const tmsize_t got = TIFFReadRawStrip(in, 0, code.data(), static_cast<tmsize_t>(code.size()));
+  TIFFClose(in);
+  code.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  return code;
+}
+#endif
 
 std::string asciiArt(const Canvas& canvas, std::uint32_t x, std::uint32_t y, std::uint32_t w,
                      std::uint32_t h) {

@@ -53,6 +53,14 @@ PreviewResult render(const std::vector<std::uint8_t>& stream, bool pageFile = fa
 /// runPreview with these arguments; `diagnostics` receives what it wrote to its stream.
 int runCommand(const std::vector<std::string>& args, std::string& diagnostics);
 
+#ifdef SPR_HAVE_LIBTIFF
+/// Rows of `width` pixels (packed, most significant bit leftmost, 1 = black) coded by
+/// libtiff's Group 3 one-dimensional encoder: the raw strip of a TIFF written to `path`.
+/// Empty if libtiff fails.
+std::vector<std::uint8_t> libtiffCode(const std::vector<std::uint8_t>& image, std::uint32_t width,
+                                      std::uint32_t rows, const std::string& path);
+#endif
+
 /// Dots of `canvas` as text rows ('#' black, '.' white), for readable failures.
 std::string asciiArt(const Canvas& canvas, std::uint32_t x, std::uint32_t y, std::uint32_t w,
                      std::uint32_t h);
