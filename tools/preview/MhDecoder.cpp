@@ -253,7 +253,9 @@ class BitReader {
   std::size_t size() const { return bytes_.size() * 8; }
   std::size_t position() const { return position_; }
   bool atEnd() const { return position_ >= size(); }
-  unsigned bitAt(std::size_t n) const { return (bytes_[n / 8] >> (7 - n % 8)) & 1u; }
+  unsigned bitAt(std::size_t n) const {
+    return (static_cast<unsigned>(bytes_[n / 8]) >> (7 - n % 8)) & 1u;
+  }
   unsigned read() { return bitAt(position_++); }
   void skip(std::size_t n) { position_ = std::min(size(), position_ + n); }
 
