@@ -43,16 +43,15 @@ bool anyInk(const Canvas& canvas, std::uint32_t left, std::uint32_t top, std::ui
 /// A banded raster: one GS v 0 command with all the rows.
 std::vector<std::uint8_t> bandedPage(std::uint32_t bytesPerRow, std::uint32_t rows,
                                      const std::vector<std::uint8_t>& data) {
-  std::vector<std::uint8_t> page = {0x1D,
-                                    0x76,
-                                    0x30,
-                                    0x00,
-                                    static_cast<std::uint8_t>(bytesPerRow & 0xFF),
-                                    static_cast<std::uint8_t>(bytesPerRow >> 8),
-                                    static_cast<std::uint8_t>(rows & 0xFF),
-                                    static_cast<std::uint8_t>(rows >> 8)};
-  page.insert(page.end(), data.begin(), data.end());
-  return page;
+  const std::vector<std::uint8_t> header = {0x1D,
+                                            0x76,
+                                            0x30,
+                                            0x00,
+                                            static_cast<std::uint8_t>(bytesPerRow & 0xFF),
+                                            static_cast<std::uint8_t>(bytesPerRow >> 8),
+                                            static_cast<std::uint8_t>(rows & 0xFF),
+                                            static_cast<std::uint8_t>(rows >> 8)};
+  return concat({header, data});
 }
 
 TEST(PreviewRasterTest, BandedRasterDotsLandWhereTheBitsSay) {
@@ -130,20 +129,16 @@ std::vector<std::uint8_t> framed(const std::vector<std::uint8_t>& code, std::uin
   while (code.size() - at >= width) {
     const auto chunks =
         static_cast<std::uint8_t>(std::min<std::size_t>(3, (code.size() - at) / width));
-    const auto band = bandedPage(width, chunks,
-                                 {code.begin() + static_cast<long>(at),
-                                  code.begin() + static_cast<long>(at + chunks * width)});
-    stream.insert(stream.end(), band.begin(), band.end());
+    stream = concat({stream, bandedPage(width, chunks,
+                                        {code.begin() + static_cast<long>(at),
+                                         code.begin() + static_cast<long>(at + chunks * width)})});
     at += chunks * width;
   }
   if (at < code.size()) {
-    const auto flush = bandedPage(static_cast<std::uint32_t>(code.size() - at), 1,
-                                  {code.begin() + static_cast<long>(at), code.end()});
-    stream.insert(stream.end(), flush.begin(), flush.end());
+    stream = concat({stream, bandedPage(static_cast<std::uint32_t>(code.size() - at), 1,
+                                        {code.begin() + static_cast<long>(at), code.end()})});
   }
-  const auto end = hex("01 39 36 02 CC");
-  stream.insert(stream.end(), end.begin(), end.end());
-  return stream;
+  return concat({stream, hex("01 39 36 02 CC")});
 }
 
 TEST(PreviewRasterTest, RowsCodedByLibtiffDrawLikeTheSameRowsBanded) {
@@ -221,11 +216,10 @@ TEST(PreviewRasterTest, AFormFeedWithThreeZerosIsACut) {
 
 std::vector<std::uint8_t> pageFile(const std::vector<std::uint8_t>& stream, std::uint8_t state) {
   const auto length = static_cast<std::uint32_t>(stream.size());
-  std::vector<std::uint8_t> file = {
+  const std::vector<std::uint8_t> header = {
       static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
       static_cast<std::uint8_t>(length >> 16), static_cast<std::uint8_t>(length >> 24), state};
-  file.insert(file.end(), stream.begin(), stream.end());
-  return file;
+  return concat({header, stream});
 }
 
 TEST(PreviewRasterTest, APlaceholderInAPageFileIsALabelledBox) {
@@ -245,9 +239,8 @@ TEST(PreviewRasterTest, APlaceholderInAPageFileIsALabelledBox) {
 }
 
 TEST(PreviewRasterTest, APageFileIsReadOnlyAsFarAsItsLength) {
-  auto file = pageFile(hex("1D 76 30 00 01 00 01 00 80"), 2);
-  const auto extra = hex("1B 7A 1D 76 30 00 01 00 01 00 FF");
-  file.insert(file.end(), extra.begin(), extra.end());
+  const auto file = concat(
+      {pageFile(hex("1D 76 30 00 01 00 01 00 80"), 2), hex("1B 7A 1D 76 30 00 01 00 01 00 FF")});
   const PreviewResult result = test::render(file, true);
   EXPECT_EQ(result.canvas.height(), 1u);
   EXPECT_TRUE(result.messages.empty());
