@@ -192,6 +192,17 @@ TEST(PreviewRasterTest, FeedsAdvanceThePaper) {
   EXPECT_FALSE(anyInk(result.canvas, 0, 0, 576, 70));
 }
 
+TEST(PreviewRasterTest, EndlessFeedsStopAtTheLongestStrip) {
+  // ESC 3 255, then 2000 times ESC d 255: far more paper than the preview draws
+  std::vector<std::uint8_t> stream = hex("1B 33 FF");
+  for (int i = 0; i < 2000; ++i) stream = concat({stream, hex("1B 64 FF")});
+  stream = concat({stream, hex("1D 76 30 00 01 00 01 00 80")});
+  const PreviewResult result = test::render(stream);
+  EXPECT_EQ(result.canvas.height(), Canvas::kMaxHeight);
+  EXPECT_EQ(result.messages,
+            std::vector<std::string>{"the preview stops after 100000 dots of paper"});
+}
+
 TEST(PreviewRasterTest, ACutIsADashedLineWithItsLabel) {
   const PreviewResult result = test::render(hex("1D 56 42 00"));
   const Canvas& paper = result.canvas;

@@ -5,6 +5,10 @@
 namespace preview {
 
 void Canvas::growTo(std::uint32_t height) {
+  if (height > kMaxHeight) {
+    clipped_ = true;
+    height = kMaxHeight;
+  }
   if (height <= height_) return;
   pixels_.resize(std::size_t{width_} * height, kWhite);
   height_ = height;
@@ -22,6 +26,7 @@ std::span<const std::uint8_t> Canvas::row(std::uint32_t y) const {
 void Canvas::ink(std::uint32_t x, std::uint32_t y, std::uint8_t coverage) {
   if (x >= width_ || coverage == 0) return;
   growTo(y + 1);
+  if (y >= height_) return;
   std::uint8_t& p = pixels_[std::size_t{y} * width_ + x];
   p = std::min(p, static_cast<std::uint8_t>(kWhite - coverage));
 }
@@ -30,7 +35,7 @@ void Canvas::fillRect(std::uint32_t x, std::uint32_t y, std::uint32_t w, std::ui
   if (x >= width_ || w == 0 || h == 0) return;
   growTo(y + h);
   const std::uint32_t right = std::min(width_, x + w);
-  for (std::uint32_t row = y; row < y + h; ++row) {
+  for (std::uint32_t row = y; row < std::min(y + h, height_); ++row) {
     auto first = pixels_.begin() + static_cast<std::ptrdiff_t>(std::size_t{row} * width_ + x);
     std::fill(first, first + (right - x), kBlack);
   }

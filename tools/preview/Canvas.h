@@ -12,13 +12,19 @@ class Canvas {
  public:
   static constexpr std::uint8_t kWhite = 255;
   static constexpr std::uint8_t kBlack = 0;
+  /// The longest strip drawn (about 12 metres at 8 dots per millimetre); what would go
+  /// further is dropped and clipped() says so.
+  static constexpr std::uint32_t kMaxHeight = 100000;
 
   explicit Canvas(std::uint32_t width = 0) : width_(width) {}
 
   std::uint32_t width() const { return width_; }
   std::uint32_t height() const { return height_; }
 
-  /// Adds white rows until the canvas is at least `height` rows high.
+  /// True when something fell beyond kMaxHeight.
+  bool clipped() const { return clipped_; }
+
+  /// Adds white rows until the canvas is at least `height` rows high (at most kMaxHeight).
   void growTo(std::uint32_t height);
 
   /// The pixel at x, y; white outside the canvas.
@@ -43,6 +49,7 @@ class Canvas {
  private:
   std::uint32_t width_ = 0;
   std::uint32_t height_ = 0;
+  bool clipped_ = false;
   std::vector<std::uint8_t> pixels_;
 };
 

@@ -6,6 +6,7 @@ namespace preview {
 namespace {
 
 constexpr std::uint32_t kMinimumPaperWidth = 576;
+constexpr std::uint32_t kMaximumPaperWidth = 4096;
 constexpr std::uint32_t kTabColumns = 8;
 constexpr std::uint32_t kCutLineThickness = 2;
 constexpr std::uint32_t kDashLength = 12;
@@ -57,7 +58,7 @@ std::uint32_t paperWidth(const std::vector<PrintItem>& items) {
       width = std::max(width, raster->widthDots * raster->scaleX);
     }
   }
-  return width;
+  return std::min(width, kMaximumPaperWidth);
 }
 
 PageRenderer::PageRenderer(std::uint32_t width, FontRenderer& font,
@@ -71,6 +72,10 @@ void PageRenderer::draw(const PrintItem& item) {
 Canvas PageRenderer::finish() {
   printPendingLine();
   canvas_.growTo(std::max(y_, 1u));
+  if (canvas_.clipped()) {
+    messages_.push_back("the preview stops after " + std::to_string(Canvas::kMaxHeight) +
+                        " dots of paper");
+  }
   return std::move(canvas_);
 }
 
@@ -92,7 +97,7 @@ void PageRenderer::drawItem(const LineFeedItem& item) {
     return;
   }
   printLine(item.spacing);
-  y_ += item.spacing * (item.lines - 1);
+  feed(std::uint64_t{item.spacing} * (item.lines - 1));
 }
 
 void PageRenderer::drawItem(const TabItem&) {
@@ -117,7 +122,7 @@ void PageRenderer::drawItem(const RasterItem& item) {
       }
     }
   }
-  y_ += item.rows * item.scaleY;
+  feed(std::uint64_t{item.rows} * item.scaleY);
   canvas_.growTo(y_);
 }
 
@@ -166,7 +171,7 @@ void PageRenderer::drawItem(const Pdf417Item& item) {
 // A dashed line across the paper with the word "cut" in a gap near its left end.
 void PageRenderer::drawItem(const CutItem& item) {
   printPendingLine();
-  y_ += item.feedDots;
+  feed(item.feedDots);
   const Cell label = baseCell(1);
   const std::uint32_t lineY = y_ + label.height / 2 - kCutLineThickness / 2;
   const std::uint32_t gapStart = kDashLength;
@@ -176,7 +181,7 @@ void PageRenderer::drawItem(const CutItem& item) {
     canvas_.fillRect(x, lineY, kDashLength, kCutLineThickness);
   }
   font_.drawText(canvas_, U"cut", gapStart + kDashGap, y_, label.width, label.height);
-  y_ += label.height;
+  feed(label.height);
   canvas_.growTo(y_);
 }
 
@@ -197,7 +202,7 @@ void PageRenderer::drawItem(const PlaceholderItem& item) {
     font_.drawText(canvas_, widen(item.data.substr(0, room)), textX, y_ + kBoxPadding + cell.height,
                    cell.width, cell.height);
   }
-  y_ += height;
+  feed(height);
 }
 
 // Prints the collected characters, bottoms aligned, and feeds at least the tallest of
@@ -210,10 +215,15 @@ void PageRenderer::printLine(std::uint32_t advance) {
     font_.drawChar(canvas_, glyph.c, glyph.x, y_ + lineHeight - cell.height, cell.width,
                    cell.height);
   }
-  y_ += std::max(advance, lineHeight);
+  feed(std::max(advance, lineHeight));
   canvas_.growTo(y_);
   x_ = 0;
   line_.clear();
+}
+
+// Moves the paper on, stopping just past the longest strip the canvas holds.
+void PageRenderer::feed(std::uint64_t dots) {
+  y_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(y_ + dots, Canvas::kMaxHeight + 1ull));
 }
 
 void PageRenderer::printPendingLine() {
@@ -227,7 +237,7 @@ void PageRenderer::drawBitmap(const Bitmap& bitmap) {
       if (bitmap.black(x, y)) canvas_.fillRect(x, y_ + y, 1, 1);
     }
   }
-  y_ += bitmap.height;
+  feed(bitmap.height);
   canvas_.growTo(y_);
 }
 
@@ -238,7 +248,7 @@ void PageRenderer::drawCaption(const std::string& text, std::uint32_t x, std::ui
   const auto textWidth = static_cast<std::uint32_t>(text.size()) * cell.width;
   const std::uint32_t left = x + (width > textWidth ? (width - textWidth) / 2 : 0);
   font_.drawText(canvas_, widen(text), left, y_, cell.width, cell.height);
-  y_ += cell.height;
+  feed(cell.height);
   canvas_.growTo(y_);
 }
 
@@ -249,7 +259,7 @@ void PageRenderer::drawUndrawable(const std::string& label, std::uint32_t height
   const std::size_t room = (canvas_.width() - 2 * (kBoxBorder + kBoxPadding)) / cell.width;
   font_.drawText(canvas_, widen(label.substr(0, room)), kBoxBorder + kBoxPadding, y_ + kBoxPadding,
                  cell.width, cell.height);
-  y_ += height;
+  feed(height);
 }
 
 }  // namespace preview

@@ -14,7 +14,8 @@
 
 namespace preview {
 
-/// The printable width a preview uses: the widest raster, and at least 576 dots.
+/// The printable width a preview uses: the widest raster, at least 576 dots and at most
+/// 4096 (wider rasters are cut at the edge).
 std::uint32_t paperWidth(const std::vector<PrintItem>& items);
 
 class PageRenderer {
@@ -46,6 +47,7 @@ class PageRenderer {
   void drawItem(const CutItem& item);
   void drawItem(const PlaceholderItem& item);
 
+  void feed(std::uint64_t dots);
   void printLine(std::uint32_t advance);
   void printPendingLine();
   void drawBitmap(const Bitmap& bitmap);
