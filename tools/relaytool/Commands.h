@@ -24,4 +24,10 @@ inline constexpr std::string_view kPostUsage =
     "                 [--public-dir DIR] [--endpoint NAME] [--queue-status S --spooler dir:ROOT]\n"
     "                 PAGEFILE...";
 
+/// relaytool preview: draws what a receipt printer would print from a byte stream (or,
+/// with --page, a page file) as a PNG. Returns the exit code.
+int runPreviewCommand(Args args);
+inline constexpr std::string_view kPreviewUsage =
+    "preview IN.bin -o OUT.png [--page] [--font FILE] [--margin DOTS]";
+
 }  // namespace relaytool

@@ -17,6 +17,9 @@ struct Command {
 constexpr Command kCommands[] = {
     {"process", relaytool::runProcess, relaytool::kProcessUsage},
     {"post", relaytool::runPost, relaytool::kPostUsage},
+#if SPR_HAVE_PREVIEW
+    {"preview", relaytool::runPreviewCommand, relaytool::kPreviewUsage},
+#endif
 };
 
 void printUsage(std::FILE* to) {
