@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "RelayBenchSupport.h"
 #include "platform/Utf.h"
 #include "platform/posix/CupsSpooler.h"
 
@@ -136,8 +137,56 @@ void BM_CupsSpoolerRelayJobs(benchmark::State& state) {
   });
 }
 
+/// The whole relay: `spoolrelayer --spooler cups` given one-page jobs by notices, timed
+/// until CUPS reports every document completed.
+void BM_SpoolRelayerCupsJobs(benchmark::State& state) {
+  if (!std::getenv("CUPS_SERVER")) {
+    state.SkipWithError("CUPS_SERVER is not set: run through scripts/with-cups-test-server");
+    return;
+  }
+  const std::string queue = queueName();
+  posix::UniqueHttp http = posix::connectTo(cupsServer(), ippPort());
+  if (!http) {
+    state.SkipWithError("cannot reach the scheduler");
+    return;
+  }
+  auto completed = [&] {
+    cups_job_t* jobs = nullptr;
+    const int n = cupsGetJobs2(http.get(), &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_COMPLETED);
+    cupsFreeJobs(n < 0 ? 0 : n, jobs);
+    return n;
+  };
+  (void)cupsCancelJob2(http.get(), queue.c_str(), CUPS_JOBID_ALL, 1);
+  bench::RelayUnderTest relay("cups");
+  const auto page = bench::textPage(static_cast<std::size_t>(state.range(0)));
+  std::uint32_t jobId = 1;
+  for (auto _ : state) {
+    for (int i = 0; i < kBatch; ++i, ++jobId) {
+      relay.writePage(jobId, page);
+      if (!relay.post(queue, jobId)) {
+        state.SkipWithError("the relay took no notice");
+        return;
+      }
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+    while (completed() < kBatch && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (completed() < kBatch) {
+      state.SkipWithError("the relay's documents did not complete");
+      return;
+    }
+    state.PauseTiming();
+    (void)cupsCancelJob2(http.get(), queue.c_str(), CUPS_JOBID_ALL, 1);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * kBatch);
+  state.SetBytesProcessed(state.iterations() * kBatch * state.range(0));
+}
+
 BENCHMARK(BM_LibcupsRawJobs)->Arg(1024)->Arg(65536)->UseRealTime()->MinTime(3.0);
 BENCHMARK(BM_CupsSpoolerRelayJobs)->Arg(1024)->Arg(65536)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_SpoolRelayerCupsJobs)->Arg(1024)->Arg(65536)->UseRealTime()->MinTime(3.0);
 
 }  // namespace
 
