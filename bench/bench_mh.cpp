@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fakes/Bytes.h"
+#include "fakes/CountingPrinter.h"
 #include "fakes/RasterRows.h"
 #include "mh/MhLineEncoder.h"
 #include "page/PageBuffer.h"
@@ -82,29 +83,8 @@ void BM_EncodeLine(benchmark::State& state) {
 }
 BENCHMARK(BM_EncodeLine)->DenseRange(kText, kReceipt);
 
-/// A printer whose page takes the bytes without keeping them.
-class NullPrinter : public platform::Printer {
- public:
-  bool queryInfoSize(std::uint32_t&) override { return false; }
-  bool readInfo(std::span<std::byte>, std::u16string&) override { return false; }
-  std::uint32_t getData(std::string_view, std::span<std::uint8_t>) override { return 2; }
-  bool startDoc(const platform::DocInfo&) override { return true; }
-  bool startPage() override { return true; }
-  bool write(std::span<const std::uint8_t> bytes) override {
-    written += bytes.size();
-    return true;
-  }
-  bool endPage() override { return true; }
-  bool endDoc() override { return true; }
-  bool enumJobs(std::vector<platform::JobEntry>&) override { return false; }
-  bool deleteJob(const platform::JobEntry&) override { return false; }
-  std::size_t written = 0;
-};
-
-class NullDebug : public platform::DebugOutput {
- public:
-  void write(std::string_view) override {}
-};
+using NullPrinter = fakes::CountingPrinter;
+using NullDebug = fakes::NullDebugOutput;
 
 /// A whole page of the error-diffused photograph's rows, each a one-row GS v 0 command
 /// with its 0D separator, written in the compressed form; the same rows as

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fakes/Bytes.h"
+#include "fakes/CountingPrinter.h"
 #include "job/PrinterSettings.h"
 #include "page/PageBuffer.h"
 #include "page/PageProcessor.h"
@@ -22,29 +23,8 @@ using fakes::Bytes;
 using fakes::concat;
 using fakes::hex;
 
-/// A printer that only counts what it is sent.
-class NullPrinter : public platform::Printer {
- public:
-  bool queryInfoSize(std::uint32_t&) override { return false; }
-  bool readInfo(std::span<std::byte>, std::u16string&) override { return false; }
-  std::uint32_t getData(std::string_view, std::span<std::uint8_t>) override { return 2; }
-  bool startDoc(const platform::DocInfo&) override { return true; }
-  bool startPage() override { return true; }
-  bool write(std::span<const std::uint8_t> bytes) override {
-    written += bytes.size();
-    return true;
-  }
-  bool endPage() override { return true; }
-  bool endDoc() override { return true; }
-  bool enumJobs(std::vector<platform::JobEntry>&) override { return true; }
-  bool deleteJob(const platform::JobEntry&) override { return false; }
-  std::size_t written = 0;
-};
-
-class NullDebug : public platform::DebugOutput {
- public:
-  void write(std::string_view) override {}
-};
+using NullPrinter = fakes::CountingPrinter;
+using NullDebug = fakes::NullDebugOutput;
 
 Bytes text(const std::string& s) {
   return Bytes(s.begin(), s.end());

@@ -1,46 +1,16 @@
-// Shared pieces of the fuzz targets: a printer that keeps only a running count of the
-// bytes written, and a reader that takes settings from the front of the input.
+// Shared pieces of the fuzz targets: a printer that keeps only a count of the bytes
+// written, and a reader that takes settings from the front of the input.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "platform/Spooler.h"
+#include "fakes/CountingPrinter.h"
 
 namespace fuzz {
 
-/// Accepts every call; keeps the number and a checksum of the bytes written so the
-/// writes are not optimised away.
-class CountingPrinter : public platform::Printer {
- public:
-  bool queryInfoSize(std::uint32_t& needed) override {
-    needed = 16;
-    return false;
-  }
-  bool readInfo(std::span<std::byte>, std::u16string& port) override {
-    port = u"USB001:";
-    return true;
-  }
-  std::uint32_t getData(std::string_view, std::span<std::uint8_t>) override { return 2; }
-  bool startDoc(const platform::DocInfo&) override { return true; }
-  bool startPage() override { return true; }
-  bool write(std::span<const std::uint8_t> bytes) override {
-    written += bytes.size();
-    for (std::uint8_t b : bytes) checksum = checksum * 31 + b;
-    return true;
-  }
-  bool endPage() override { return true; }
-  bool endDoc() override { return true; }
-  bool enumJobs(std::vector<platform::JobEntry>& entries) override {
-    entries.clear();
-    return true;
-  }
-  bool deleteJob(const platform::JobEntry&) override { return true; }
-
-  std::size_t written = 0;
-  std::uint64_t checksum = 0;
-};
+using CountingPrinter = fakes::CountingPrinter;
 
 /// Takes bytes from the front of the input; past its end every byte reads as zero.
 class InputReader {

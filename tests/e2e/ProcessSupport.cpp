@@ -65,6 +65,15 @@ std::string builtProgram(const std::string& relative) {
   return std::string(dir ? dir : ".") + "/" + relative;
 }
 
+Bytes pageFile(const Bytes& stream, std::uint8_t state) {
+  const auto n = static_cast<std::uint32_t>(stream.size());
+  Bytes file(5 + stream.size());
+  for (std::size_t k = 0; k < 4; ++k) file[k] = static_cast<std::uint8_t>(n >> (8 * k));
+  file[4] = state;
+  std::copy(stream.begin(), stream.end(), file.begin() + 5);
+  return file;
+}
+
 std::optional<Bytes> readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;

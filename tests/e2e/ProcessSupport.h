@@ -29,6 +29,9 @@ class TempDir {
 /// The built program `relative` (e.g. "tools/relaytool") under the build folder.
 std::string builtProgram(const std::string& relative);
 
+/// A page file as a driver writes it: `length` and `State`, then the stream.
+Bytes pageFile(const Bytes& stream, std::uint8_t state);
+
 std::optional<Bytes> readFile(const std::string& path);
 bool writeFile(const std::string& path, const Bytes& bytes);
 bool exists(const std::string& path);

@@ -19,13 +19,7 @@ using e2e::Bytes;
 using namespace std::chrono_literals;
 
 Bytes pageFile(const std::string& text, std::uint8_t state) {
-  const auto n = static_cast<std::uint32_t>(text.size());
-  Bytes file{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-             static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24), state};
-  // Filled in place: GCC 12 at -O3 takes an insert after the header for an overflow.
-  file.resize(5 + text.size());
-  std::copy(text.begin(), text.end(), file.begin() + 5);
-  return file;
+  return e2e::pageFile(Bytes(text.begin(), text.end()), state);
 }
 
 std::string uniqueEndpoint() {

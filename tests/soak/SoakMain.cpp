@@ -47,15 +47,7 @@ void check(bool ok, const std::string& what) {
   }
 }
 
-Bytes pageFile(const Bytes& stream, std::uint8_t state) {
-  const auto n = static_cast<std::uint32_t>(stream.size());
-  Bytes file{static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-             static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24), state};
-  // Filled in place: GCC 12 at -O3 takes an insert after the header for an overflow.
-  file.resize(5 + stream.size());
-  std::copy(stream.begin(), stream.end(), file.begin() + 5);
-  return file;
-}
+using e2e::pageFile;
 
 /// A random page: text with placeholders and cuts, or one-row rasters.
 Bytes randomStream(std::mt19937& rng) {
