@@ -26,6 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto& page = files.files[job::pageFilePath(u"/pub/TIVORAN", u'/', 1, 1)];
   page.bytes.assign(file.begin(), file.end());
   if (flags & 0x80) page.readLimit = readLimit;
+  // A last page behind it, so a first page that is not the last ends its copy at once
+  // instead of waiting out the page budget.
+  files.files[job::pageFilePath(u"/pub/TIVORAN", u'/', 1, 2)].bytes = {
+      16,  0,   0,   0,   2,   'l', 'a', 's', 't', ' ', 'p',
+      'a', 'g', 'e', ' ', 'o', 'f', ' ', 'j', 'o', 'b'};
   fakes::FakeDebugOutput debug;
   job::JobPorts ports{spooler, locks, folders, files, clock, debug};
   job::runJob(ports, job::JobRequest{u"P", 1, 1, u'P', flags & 0x40 ? 4u : 0u});
