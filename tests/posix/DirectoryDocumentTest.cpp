@@ -51,11 +51,11 @@ TEST_F(DirectoryDocumentTest, DocumentsAreNumberedWithTheirDescriptions) {
   EXPECT_EQ(root.read("Receipt/documents/00000001.bin"), "abcde");
   EXPECT_EQ(root.read("Receipt/documents/00000001.json"),
             "{\"name\": \"My Document\", \"dataType\": \"RAW\", \"outputFile\": null, "
-            "\"pages\": [3, 0, 2]}\n");
+            "\"pages\": [3, 0, 2]}");
   EXPECT_EQ(root.read("Receipt/documents/00000002.bin"), std::string("\x1b@\0", 3));
   EXPECT_EQ(root.read("Receipt/documents/00000002.json"),
             "{\"name\": \"My Document\", \"dataType\": \"RAW\", \"outputFile\": null, "
-            "\"pages\": [3]}\n");
+            "\"pages\": [3]}");
 }
 
 TEST_F(DirectoryDocumentTest, DocumentAppearsOnlyWhenItEnds) {
@@ -94,7 +94,7 @@ TEST_F(DirectoryDocumentTest, HandlesOfOnePrinterNeverShareANumber) {
   EXPECT_EQ(root.read("Receipt/documents/00000002.bin"), "second");
   EXPECT_EQ(root.read("Receipt/documents/00000001.json"),
             "{\"name\": \"My Document\", \"dataType\": \"RAW\", \"outputFile\": null, "
-            "\"pages\": [5]}\n");
+            "\"pages\": [5]}");
 }
 
 TEST_F(DirectoryDocumentTest, OutputFileDocumentReplacesTheFile) {
@@ -104,7 +104,7 @@ TEST_F(DirectoryDocumentTest, OutputFileDocumentReplacesTheFile) {
   EXPECT_EQ(root.list("Receipt/documents"), Strings{"00000001.json"});
   EXPECT_EQ(root.read("Receipt/documents/00000001.json"),
             "{\"name\": \"My Document\", \"dataType\": \"RAW\", \"outputFile\": "
-            "\"SpoolRelayer_00.bin\", \"pages\": [3, 2]}\n");
+            "\"SpoolRelayer_00.bin\", \"pages\": [3, 2]}");
   send(*printer, kFileDocument, {{"last"}});
   EXPECT_EQ(root.read("Receipt/SpoolRelayer_00.bin"), "last");
   EXPECT_EQ(root.list("Receipt/documents"), (Strings{"00000001.json", "00000002.json"}));
@@ -121,7 +121,7 @@ TEST_F(DirectoryDocumentTest, DescriptionEscapesItsStrings) {
   const platform::DocInfo info{u"Say \"hi\"\\\n\t\r\u0001\u001f caf\u00e9", u"out\\1.bin", u"RAW"};
   EXPECT_EQ(posix::DirectoryDocument::describe(info, {}),
             "{\"name\": \"Say \\\"hi\\\"\\\\\\n\\t\\r\\u0001\\u001f caf\xC3\xA9\", "
-            "\"dataType\": \"RAW\", \"outputFile\": \"out\\\\1.bin\", \"pages\": []}\n");
+            "\"dataType\": \"RAW\", \"outputFile\": \"out\\\\1.bin\", \"pages\": []}");
 }
 
 TEST_F(DirectoryDocumentTest, CallsOutOfOrderFail) {

@@ -247,7 +247,7 @@ std::string DirectoryDocument::describe(const platform::DocInfo& info,
     if (i > 0) json += ", ";
     json += std::to_string(pages[i]);
   }
-  return json + "]}\n";
+  return json + "]}";
 }
 
 }  // namespace posix

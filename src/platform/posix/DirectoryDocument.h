@@ -54,7 +54,7 @@ class DirectoryDocument {
   bool finish(std::uint32_t& error);
 
   /// The .json text: {"name": ..., "dataType": ..., "outputFile": null or a string,
-  /// "pages": [byte counts]} on one line, with a final newline.
+  /// "pages": [byte counts]} on one line, with no final newline.
   static std::string describe(const platform::DocInfo& info,
                               const std::vector<std::uint64_t>& pages);
 
