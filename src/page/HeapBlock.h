@@ -9,8 +9,7 @@
 
 namespace page {
 
-/// Owns one block from calloc. Large blocks come straight from fresh zero pages, so
-/// asking for a zeroed block costs nothing per byte until the bytes are touched.
+/// Owns one block from calloc or malloc, freed with the object.
 class HeapBlock {
  public:
   HeapBlock() = default;
@@ -20,6 +19,17 @@ class HeapBlock {
     HeapBlock block;
     if (size == 0) return block;
     block.data_.reset(static_cast<std::uint8_t*>(std::calloc(size, 1)));
+    if (block.data_) block.size_ = size;
+    return block;
+  }
+
+  /// Allocates `size` bytes whose contents are unspecified, for a buffer that is filled
+  /// from its start and never read past what was filled. A large block taken again from
+  /// the heap costs nothing per byte this way, where zeroing it would touch every page.
+  static HeapBlock uninitialized(std::size_t size) {
+    HeapBlock block;
+    if (size == 0) return block;
+    block.data_.reset(static_cast<std::uint8_t*>(std::malloc(size)));
     if (block.data_) block.size_ = size;
     return block;
   }

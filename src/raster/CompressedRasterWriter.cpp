@@ -6,8 +6,10 @@ namespace raster {
 
 bool writeCompressedPage(page::StreamView stream, std::uint32_t bandRowLimit,
                          platform::Printer& printer, platform::DebugOutput& debug) {
-  // calloc hands large blocks out as fresh zero pages: zeroing them costs nothing.
-  return writeCompressedPageWith(stream, bandRowLimit, printer, debug, &page::HeapBlock::zeroed);
+  // The coding buffer must start zeroed (bits are only ever set); the output is filled
+  // from its start and only what was filled is sent, so it is never cleared.
+  return writeCompressedPageWith(stream, bandRowLimit, printer, debug, &page::HeapBlock::zeroed,
+                                 &page::HeapBlock::uninitialized);
 }
 
 }  // namespace raster

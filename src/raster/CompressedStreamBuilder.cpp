@@ -197,13 +197,13 @@ std::optional<std::size_t> buildCompressedStream(page::StreamView stream,
 
 bool writeCompressedPageWith(page::StreamView stream, std::uint32_t bandRowLimit,
                              platform::Printer& printer, platform::DebugOutput& debug,
-                             BlockSource allocate) {
-  page::HeapBlock coding = allocate(kCodingBufferSize);
+                             BlockSource codingSource, BlockSource outputSource) {
+  page::HeapBlock coding = codingSource(kCodingBufferSize);
   if (!coding.ok()) {
     debug.write("HuffmanEncodingBuffer malloc Error \n");
     return false;
   }
-  page::HeapBlock output = allocate(kCompressedOutputSize);
+  page::HeapBlock output = outputSource(kCompressedOutputSize);
   if (!output.ok()) return false;
   const std::optional<std::size_t> size =
       buildCompressedStream(stream, bandRowLimit, coding.span(), output.span());

@@ -38,13 +38,13 @@ std::optional<std::size_t> buildCompressedStream(page::StreamView stream,
                                                  std::span<std::uint8_t> coding,
                                                  std::span<std::uint8_t> output);
 
-/// Where the two buffers of a page come from: a zeroed block of `size` bytes, or an empty
-/// block when there is none.
+/// Where a buffer of a page comes from: a block of `size` bytes (zeroed for the coding
+/// buffer), or an empty block when there is none.
 using BlockSource = page::HeapBlock (*)(std::size_t size);
 
-/// writeCompressedPage with its buffers taken from `allocate`.
+/// writeCompressedPage with its coding buffer and its output taken from the two sources.
 [[nodiscard]] bool writeCompressedPageWith(page::StreamView stream, std::uint32_t bandRowLimit,
                                            platform::Printer& printer, platform::DebugOutput& debug,
-                                           BlockSource allocate);
+                                           BlockSource codingSource, BlockSource outputSource);
 
 }  // namespace raster

@@ -78,9 +78,9 @@ TEST(PreviewOfRelayOutput, BarcodesDecodeToThePlaceholdersData) {
                               static_cast<int>(canvas.height()), ZXing::ImageFormat::Lum);
   for (const auto format : {ZXing::BarcodeFormat::Code128, ZXing::BarcodeFormat::QRCode,
                             ZXing::BarcodeFormat::PDF417}) {
-    const auto result = ZXing::ReadBarcode(view, ZXing::DecodeHints().setFormats(format));
-    if (result.isValid()) {
-      found.insert(std::string(ZXing::ToString(result.format())) + ":" + result.text());
+    const auto read = ZXing::ReadBarcode(view, ZXing::DecodeHints().setFormats(format));
+    if (read.isValid()) {
+      found.insert(std::string(ZXing::ToString(read.format())) + ":" + read.text());
     }
   }
   EXPECT_EQ(found, (std::set<std::string>{"Code128:ORDER-0042", "QRCode:HTTPS://EXAMPLE.COM/0042",

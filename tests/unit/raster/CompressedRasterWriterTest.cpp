@@ -41,7 +41,7 @@ Sent sendView(page::StreamView view, std::uint32_t limit,
   const Bytes before(view.data, view.data + view.capacity);
   fakes::FakeDebugOutput debug;
   Sent sent;
-  sent.taken = raster::writeCompressedPageWith(view, limit, *printer, debug, allocate);
+  sent.taken = raster::writeCompressedPageWith(view, limit, *printer, debug, allocate, allocate);
   EXPECT_EQ(Bytes(view.data, view.data + view.capacity), before) << "the stream was changed";
   sent.bytes = state.documents[0].bytes();
   sent.writes = static_cast<int>(state.documents[0].writes.size());
