@@ -30,11 +30,8 @@ class RelayUnderTest {
     e2e::makeDirs(tmp_.path() + "/printers");
     const std::string spooler =
         spoolerChoice == "dir" ? "dir:" + tmp_.path() + "/printers" : spoolerChoice;
-    relay_ = std::make_unique<e2e::Child>(
-        std::vector<std::string>{programFolder() + "/../spoolrelayer", "--public-dir",
-                                 tmp_.path() + "/public", "--spooler", spooler, "--endpoint",
-                                 endpoint_},
-        tmp_.path() + "/relay.log");
+    relay_ = e2e::startRelay(programFolder() + "/../spoolrelayer", tmp_.path() + "/public", spooler,
+                             endpoint_, tmp_.path() + "/relay.log");
   }
 
   std::string printersRoot() const { return tmp_.path() + "/printers"; }

@@ -182,6 +182,20 @@ std::optional<int> Child::waitExit(std::chrono::milliseconds limit) {
   return code;
 }
 
+std::unique_ptr<Child> startRelay(const std::string& program, const std::string& publicDir,
+                                  const std::string& spooler, const std::string& endpoint,
+                                  const std::string& logPath) {
+  return std::make_unique<Child>(
+      std::vector<std::string>{program, "--public-dir", publicDir, "--spooler", spooler,
+                               "--endpoint", endpoint},
+      logPath);
+}
+
+std::optional<int> stopRelay(Child& relay, std::chrono::milliseconds limit) {
+  relay.signal(SIGTERM);
+  return relay.waitExit(limit);
+}
+
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!done()) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,6 +62,16 @@ class Child {
  private:
   int pid_ = -1;
 };
+
+/// Starts the relay program `program` on `publicDir` with `spooler` ("dir:ROOT" or "cups")
+/// and the notice endpoint `endpoint`, its standard error going to `logPath`.
+std::unique_ptr<Child> startRelay(const std::string& program, const std::string& publicDir,
+                                  const std::string& spooler, const std::string& endpoint,
+                                  const std::string& logPath);
+
+/// Ends a running relay as its service manager would (SIGTERM) and returns its exit code,
+/// or nullopt when it did not end within `limit`.
+std::optional<int> stopRelay(Child& relay, std::chrono::milliseconds limit);
 
 /// Polls `done` every few milliseconds until it holds or `limit` passes.
 bool waitUntil(const std::function<bool()>& done,

@@ -34,16 +34,13 @@ class RelayEndToEnd : public ::testing::Test {
     e2e::makeDirs(root());
     e2e::makeDirs(publicDir());
     addPrinter("Kasse 1");
-    relay = std::make_unique<e2e::Child>(
-        std::vector<std::string>{e2e::builtProgram("spoolrelayer"), "--public-dir", publicDir(),
-                                 "--spooler", "dir:" + root(), "--endpoint", endpoint},
-        tmp.path() + "/relay.log");
+    relay = e2e::startRelay(e2e::builtProgram("spoolrelayer"), publicDir(), "dir:" + root(),
+                            endpoint, tmp.path() + "/relay.log");
     ASSERT_TRUE(relay->running());
   }
   void TearDown() override {
     if (relay && relay->running()) {
-      relay->signal(SIGTERM);
-      EXPECT_EQ(relay->waitExit(5s), std::optional<int>(0));
+      EXPECT_EQ(e2e::stopRelay(*relay, 5s), std::optional<int>(0));
     }
   }
 
@@ -196,8 +193,7 @@ TEST_F(RelayEndToEnd, TerminationWhileAJobWaitsEndsAtOnceAndLeavesNoHalfDocument
   post("Kasse 1", 9, 1, pages);
   // The first page is on its way; wait until the relay has started the document.
   ASSERT_TRUE(e2e::waitUntil([&] { return !e2e::listDir(docs("Kasse 1")).empty(); }));
-  relay->signal(SIGTERM);
-  EXPECT_EQ(relay->waitExit(3s), std::optional<int>(0));
+  EXPECT_EQ(e2e::stopRelay(*relay, 3s), std::optional<int>(0));
   for (const auto& name : e2e::listDir(docs("Kasse 1"))) {
     EXPECT_FALSE(name.size() == 12 && name.substr(8) == ".bin") << name;
   }

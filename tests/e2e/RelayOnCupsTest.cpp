@@ -81,15 +81,12 @@ class RelayOnCups : public ::testing::Test {
     }
     ASSERT_EQ(e2e::runProgram(lpadmin), 0);
     e2e::makeDirs(publicDir());
-    relay = std::make_unique<e2e::Child>(
-        std::vector<std::string>{e2e::builtProgram("spoolrelayer"), "--public-dir", publicDir(),
-                                 "--spooler", "cups", "--endpoint", endpoint},
-        tmp.path() + "/relay.log");
+    relay = e2e::startRelay(e2e::builtProgram("spoolrelayer"), publicDir(), "cups", endpoint,
+                            tmp.path() + "/relay.log");
   }
   void TearDown() override {
     if (relay && relay->running()) {
-      relay->signal(SIGTERM);
-      EXPECT_EQ(relay->waitExit(5s), std::optional<int>(0));
+      EXPECT_EQ(e2e::stopRelay(*relay, 5s), std::optional<int>(0));
     }
   }
 

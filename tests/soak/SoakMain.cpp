@@ -102,8 +102,7 @@ class Soak {
     check(fdsLate <= fdsEarly + 2, "the relay's open files grew");
     check(rssLate <= rssEarly + 64 * 1024, "the relay's memory grew by more than 64 MiB");
     if (o_.kill) killAndRestart();
-    relay_->signal(SIGTERM);
-    check(relay_->waitExit(5s) == std::optional<int>(0), "the relay did not end cleanly");
+    check(e2e::stopRelay(*relay_, 5s) == std::optional<int>(0), "the relay did not end cleanly");
     std::printf("%d jobs posted, %zu documents compared, %d faults injected\n", posted_, compared_,
                 faults_);
     std::printf("soak: %d passed, %d failed\n", failures == 0 ? 1 : 0, failures == 0 ? 0 : 1);
@@ -139,11 +138,8 @@ class Soak {
   }
 
   void startRelay() {
-    relay_ = std::make_unique<e2e::Child>(
-        std::vector<std::string>{e2e::builtProgram("spoolrelayer"), "--public-dir",
-                                 tmp_.path() + "/public", "--spooler", "dir:" + root(),
-                                 "--endpoint", endpoint_},
-        tmp_.path() + "/relay.log");
+    relay_ = e2e::startRelay(e2e::builtProgram("spoolrelayer"), tmp_.path() + "/public",
+                             "dir:" + root(), endpoint_, tmp_.path() + "/relay.log");
     check(e2e::waitUntil([&] { return post(notice("", 1, 0), true); }),
           "the relay did not take notices");
   }
