@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "RelayBenchSupport.h"
-#include "platform/Utf.h"
+#include "base/Utf.h"
 #include "platform/posix/CupsSpooler.h"
 
 namespace {
@@ -118,7 +118,7 @@ void BM_LibcupsRawJobs(benchmark::State& state) {
 void BM_CupsSpoolerRelayJobs(benchmark::State& state) {
   posix::CupsSpooler spooler;
   runBatches(state, [&](http_t*, const std::string& queue, const std::vector<char>& page) {
-    auto printer = spooler.openQueue(platform::toUtf16(queue));
+    auto printer = spooler.openQueue(base::toUtf16(queue));
     if (!printer) return 0;
     std::uint32_t needed = 0;
     (void)printer->queryInfoSize(needed);

@@ -13,9 +13,9 @@
 
 #include "fakes/Bytes.h"
 #include "fakes/CountingPrinter.h"
-#include "job/PrinterSettings.h"
 #include "page/PageBuffer.h"
 #include "page/PageProcessor.h"
+#include "page/PrinterSettings.h"
 
 namespace {
 
@@ -110,7 +110,7 @@ Bytes orderedPhoto() {
 struct PageRun {
   explicit PageRun(const Bytes& stream, std::uint32_t highSpeedMode = 0)
       : original(stream), buffer(page::PageBuffer::fromFileBytes(fakes::pageFile(stream))) {
-    job::applyBarcodeDefaults(settings.barcodeTable);
+    page::applyBarcodeDefaults(settings.barcodeTable);
     settings.twoDCode = {2, 0, 1, 1, 0};
     settings.bandRowLimit = 20;
     settings.highSpeedMode = highSpeedMode;
@@ -130,7 +130,7 @@ struct PageRun {
 
   Bytes original;
   page::PageBuffer buffer;
-  job::PrinterSettings settings;
+  page::PrinterSettings settings;
   page::OutputBuffer output = page::OutputBuffer::allocate();
   NullPrinter printer;
   NullDebug debug;

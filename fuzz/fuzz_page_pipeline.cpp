@@ -5,16 +5,16 @@
 
 #include "FuzzSupport.h"
 #include "fakes/FakeDebugOutput.h"
-#include "job/PrinterSettings.h"
 #include "page/PageBuffer.h"
 #include "page/PageProcessor.h"
+#include "page/PrinterSettings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static page::OutputBuffer output = page::OutputBuffer::allocate();
   if (!output.ok()) return 0;
   fuzz::InputReader in(data, size);
-  job::PrinterSettings settings;
-  if (in.byte() & 1) job::applyBarcodeDefaults(settings.barcodeTable);
+  page::PrinterSettings settings;
+  if (in.byte() & 1) page::applyBarcodeDefaults(settings.barcodeTable);
   for (std::uint8_t& b : settings.twoDCode) b = in.byte();
   settings.bandRowLimit = in.u32();
   settings.highSpeedMode = in.byte() & 3;

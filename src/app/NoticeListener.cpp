@@ -34,7 +34,7 @@ job::JobRequest readNotice(std::span<const std::uint8_t, kNoticeSize> notice,
   return request;
 }
 
-void printThread(job::JobPorts& ports, std::unique_ptr<page::HeapBlock> notice) {
+void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice) {
   if (!notice || !notice->ok() || notice->size() < kNoticeSize) {
     ports.debug.write("PrintThread pArguments Error \n");
     return;
@@ -53,13 +53,13 @@ void noticeListener(AppPorts& ports) {
     return;
   }
   for (;;) {
-    auto block = std::make_unique<page::HeapBlock>(page::HeapBlock::zeroed(kNoticeSize));
+    auto block = std::make_unique<base::HeapBlock>(base::HeapBlock::zeroed(kNoticeSize));
     if (!block->ok()) return;  // closes the endpoint, freeing its name
     const platform::ReadResult result = reader->read(block->span());
     if (result == platform::ReadResult::kClosed) return;
     if (result != platform::ReadResult::kMessage) continue;  // the block is freed
     // The thread owns the block from here; if it can't start, the block is freed.
-    auto owned = std::make_shared<std::unique_ptr<page::HeapBlock>>(std::move(block));
+    auto owned = std::make_shared<std::unique_ptr<base::HeapBlock>>(std::move(block));
     job::JobPorts& jobPorts = ports.job;
     (void)ports.threads.startDetached(
         [&jobPorts, owned] { printThread(jobPorts, std::move(*owned)); });

@@ -8,9 +8,10 @@
 #include <span>
 #include <string>
 
+#include "base/HeapBlock.h"
 #include "job/JobRunner.h"
-#include "page/HeapBlock.h"
-#include "platform/Notices.h"
+#include "platform/NoticeEndpoint.h"
+#include "platform/Threads.h"
 
 namespace app {
 
@@ -37,7 +38,7 @@ struct AppPorts {
 void noticeListener(AppPorts& ports);
 
 /// Runs the job of one notice block and frees the block.
-void printThread(job::JobPorts& ports, std::unique_ptr<page::HeapBlock> notice);
+void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice);
 
 /// Keeps the listener the main thread started last, across console connects and
 /// disconnects, as the session window does.

@@ -6,11 +6,11 @@
 #include <optional>
 #include <vector>
 
-#include "job/DocumentPages.h"
-#include "job/PrinterSettings.h"
-#include "job/Sha256.h"
+#include "base/Sha256.h"
+#include "job/PageSender.h"
 #include "page/PageBuffer.h"
 #include "page/PageProcessor.h"
+#include "page/PrinterSettings.h"
 
 namespace job {
 namespace {
@@ -98,7 +98,7 @@ class JobRun {
       debug().write("GetPrinter1 Error \n");
       return false;
     }
-    page::HeapBlock block = page::HeapBlock::zeroed(needed == 0 ? 1 : needed);
+    base::HeapBlock block = base::HeapBlock::zeroed(needed == 0 ? 1 : needed);
     if (!block.ok()) {
       debug().write("GetPrinter malloc Error \n");
       return false;
@@ -187,9 +187,9 @@ class JobRun {
 
   /// Reads the page file into a zeroed block of its size + 256 bytes.
   std::optional<page::PageBuffer> loadPage(platform::PageFile& file, std::uint32_t size) {
-    page::HeapBlock block;
+    base::HeapBlock block;
     if (size <= std::numeric_limits<std::uint32_t>::max() - page::kPageMargin) {
-      block = page::HeapBlock::zeroed(std::size_t{size} + page::kPageMargin);
+      block = base::HeapBlock::zeroed(std::size_t{size} + page::kPageMargin);
     }
     if (!block.ok()) {
       debug().write("pData == NULL \n");
@@ -266,7 +266,7 @@ std::u16string printerLockName(std::u16string_view printerName) {
     raw.push_back(static_cast<std::uint8_t>(unit >> 8));
   }
   name += u'#';
-  for (char c : sha256Hex(raw)) name += static_cast<char16_t>(static_cast<unsigned char>(c));
+  for (char c : base::sha256Hex(raw)) name += static_cast<char16_t>(static_cast<unsigned char>(c));
   return name;
 }
 

@@ -7,8 +7,9 @@
 
 #include "platform/Clock.h"
 #include "platform/DebugOutput.h"
-#include "platform/Files.h"
+#include "platform/KnownFolders.h"
 #include "platform/NamedLock.h"
+#include "platform/PageFiles.h"
 #include "platform/Spooler.h"
 
 namespace job {

@@ -137,12 +137,12 @@ std::uint32_t barcodeDataLength(std::span<const std::uint8_t> data) {
 
 bool buildBarcode1D(std::span<std::uint8_t> out, std::uint32_t& outCount, std::uint8_t barcodeType,
                     std::uint8_t heightClass, std::span<const std::uint8_t> data,
-                    std::uint32_t& consumed, const job::PrinterSettings& settings) {
+                    std::uint32_t& consumed, const page::PrinterSettings& settings) {
   if (out.data() == nullptr || data.data() == nullptr) return false;
   consumed = 0;
   const std::uint32_t n = barcodeDataLength(data);
   if (n > kMaxBarcodeData) return false;
-  const std::optional<job::BarcodeTypeEntry> entry = settings.barcodeEntry(barcodeType);
+  const std::optional<page::BarcodeTypeEntry> entry = settings.barcodeEntry(barcodeType);
   if (!entry || n > kMaxBarcode1DData) {
     // No symbol can carry this: the placeholder goes, and its data with it.
     outCount = 0;
@@ -165,7 +165,7 @@ bool buildBarcode1D(std::span<std::uint8_t> out, std::uint32_t& outCount, std::u
 
 bool buildQrCode(std::span<std::uint8_t> out, std::uint32_t& outCount,
                  std::span<const std::uint8_t> data, std::uint32_t& consumed,
-                 const job::PrinterSettings& settings) {
+                 const page::PrinterSettings& settings) {
   if (out.data() == nullptr || data.data() == nullptr) return false;
   consumed = 0;
   std::uint32_t n = 0;
@@ -182,7 +182,7 @@ bool buildQrCode(std::span<std::uint8_t> out, std::uint32_t& outCount,
 
 bool buildPdf417(std::span<std::uint8_t> out, std::uint32_t& outCount,
                  std::span<const std::uint8_t> data, std::uint32_t& consumed,
-                 const job::PrinterSettings& settings) {
+                 const page::PrinterSettings& settings) {
   if (out.data() == nullptr || data.data() == nullptr) return false;
   consumed = 0;
   std::uint32_t n = 0;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "job/PrinterSettings.h"
+#include "page/PrinterSettings.h"
 
 namespace page {
 
@@ -39,18 +39,18 @@ inline constexpr std::uint32_t kPdf417Frame = 73;
 [[nodiscard]] bool buildBarcode1D(std::span<std::uint8_t> out, std::uint32_t& outCount,
                                   std::uint8_t barcodeType, std::uint8_t heightClass,
                                   std::span<const std::uint8_t> data, std::uint32_t& consumed,
-                                  const job::PrinterSettings& settings);
+                                  const page::PrinterSettings& settings);
 
 /// GS ( k for a model 2 QR code: model, module size, error level, store, print, and
 /// the request for the symbol's size information.
 [[nodiscard]] bool buildQrCode(std::span<std::uint8_t> out, std::uint32_t& outCount,
                                std::span<const std::uint8_t> data, std::uint32_t& consumed,
-                               const job::PrinterSettings& settings);
+                               const page::PrinterSettings& settings);
 
 /// GS ( k for a standard PDF417 symbol: automatic columns and rows, module width, row
 /// height, error correction, options, store, print, and the size information request.
 [[nodiscard]] bool buildPdf417(std::span<std::uint8_t> out, std::uint32_t& outCount,
                                std::span<const std::uint8_t> data, std::uint32_t& consumed,
-                               const job::PrinterSettings& settings);
+                               const page::PrinterSettings& settings);
 
 }  // namespace page

@@ -5,7 +5,7 @@
 
 namespace page {
 
-PageBuffer PageBuffer::adopt(HeapBlock block, std::size_t bytesRead) {
+PageBuffer PageBuffer::adopt(base::HeapBlock block, std::size_t bytesRead) {
   PageBuffer buffer;
   if (!block.ok() || block.size() < kPageHeaderSize + kPageMargin / 2) return buffer;
   buffer.block_ = std::move(block);
@@ -17,7 +17,8 @@ PageBuffer PageBuffer::adopt(HeapBlock block, std::size_t bytesRead) {
 }
 
 PageBuffer PageBuffer::fromFileBytes(std::span<const std::uint8_t> file) {
-  HeapBlock block = HeapBlock::zeroed(std::max(file.size(), kPageHeaderSize) + kPageMargin);
+  base::HeapBlock block =
+      base::HeapBlock::zeroed(std::max(file.size(), kPageHeaderSize) + kPageMargin);
   if (!block.ok()) return {};
   if (!file.empty()) std::memcpy(block.data(), file.data(), file.size());
   return adopt(std::move(block), file.size());
@@ -39,7 +40,7 @@ void PageBuffer::setLength(std::uint32_t length) {
   p[3] = static_cast<std::uint8_t>(length >> 24);
 }
 
-StreamView PageBuffer::stream() {
+stream::StreamView PageBuffer::stream() {
   if (!block_.ok()) return {};
   return {block_.data() + kPageHeaderSize, length(), block_.size() - kPageHeaderSize};
 }

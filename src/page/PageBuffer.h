@@ -5,8 +5,9 @@
 #include <cstdint>
 #include <span>
 
-#include "page/HeapBlock.h"
-#include "page/PageMarkers.h"
+#include "base/HeapBlock.h"
+#include "stream/PageMarkers.h"
+#include "stream/StreamView.h"
 
 namespace page {
 
@@ -24,7 +25,7 @@ class PageBuffer {
   /// were read. A `length` that claims more stream bytes than were read is lowered to
   /// what the file holds, so the stream is always followed by at least 256 zero bytes
   /// and nothing is sent that the file did not hold.
-  static PageBuffer adopt(HeapBlock block, std::size_t bytesRead);
+  static PageBuffer adopt(base::HeapBlock block, std::size_t bytesRead);
 
   /// Builds a page buffer from a page file's bytes held in memory.
   static PageBuffer fromFileBytes(std::span<const std::uint8_t> file);
@@ -35,10 +36,10 @@ class PageBuffer {
   [[nodiscard]] std::uint8_t state() const { return block_.ok() ? block_.data()[4] : 0; }
 
   /// The stream from offset 5 to the block's end, with the current length.
-  [[nodiscard]] StreamView stream();
+  [[nodiscard]] stream::StreamView stream();
 
  private:
-  HeapBlock block_;
+  base::HeapBlock block_;
 };
 
 }  // namespace page

@@ -6,21 +6,21 @@
 #include <cstdint>
 #include <cstring>
 
-#include "page/ByteScan.h"
 #include "page/TextPagePath.h"
 #include "raster/BandMerger.h"
 #include "raster/CompressedRasterWriter.h"
+#include "stream/ByteScan.h"
 
 namespace page {
 namespace {
 
 constexpr std::uint32_t kReplacingCutMode = 4;
 constexpr std::uint32_t kShortestImagePage = 8;  // this long or shorter: never image-only
-constexpr std::size_t kCutSize = PageMarkers::kCutCommand.size();
+constexpr std::size_t kCutSize = stream::PageMarkers::kCutCommand.size();
 constexpr std::size_t kNone = SIZE_MAX;  // no such position
 
 /// The end of the positions a scan may start a match at: the stream, inside the buffer.
-std::size_t scanEnd(StreamView s) {
+std::size_t scanEnd(stream::StreamView s) {
   return std::min<std::size_t>(s.length, s.capacity);
 }
 
@@ -39,10 +39,10 @@ struct PageScan {
 };
 
 /// The first raster header at positions 0 to L - 1 (it may read into the margin).
-std::size_t findRaster(StreamView s) {
+std::size_t findRaster(stream::StreamView s) {
   const std::size_t end = scanEnd(s);
-  for (std::size_t p = findByte(s.data, 0, end, 0x1D); p < end;
-       p = findByte(s.data, p + 1, end, 0x1D)) {
+  for (std::size_t p = stream::findByte(s.data, 0, end, 0x1D); p < end;
+       p = stream::findByte(s.data, p + 1, end, 0x1D)) {
     if (s.rasterAt(p)) return p;
   }
   return kNone;
@@ -53,13 +53,13 @@ std::size_t findRaster(StreamView s) {
 /// steps from 0x1D to 0x1D until it meets a raster header; after that, where headers
 /// stand at every row, the cut search steps from 0x56, the cut's second byte, which a
 /// header holds only as a width or height of 86. Cuts cannot overlap one another.
-PageScan scanPage(StreamView s, std::size_t wantCuts) {
+PageScan scanPage(stream::StreamView s, std::size_t wantCuts) {
   PageScan scan;
   const std::size_t end = scanEnd(s);
   const std::size_t cutEnd = end > kCutSize ? end - kCutSize : 0;  // first position too late
-  std::size_t p = findByte(s.data, 0, end, 0x1D);
-  for (; p < end; p = findByte(s.data, p + 1, end, 0x1D)) {
-    if (scan.cutCount < wantCuts && p < cutEnd && s.matches(p, PageMarkers::kCutCommand)) {
+  std::size_t p = stream::findByte(s.data, 0, end, 0x1D);
+  for (; p < end; p = stream::findByte(s.data, p + 1, end, 0x1D)) {
+    if (scan.cutCount < wantCuts && p < cutEnd && s.matches(p, stream::PageMarkers::kCutCommand)) {
       scan.cuts[scan.cutCount++] = p;
     } else if (s.rasterAt(p)) {
       scan.firstRaster = p;
@@ -67,9 +67,10 @@ PageScan scanPage(StreamView s, std::size_t wantCuts) {
     }
   }
   if (scan.firstRaster == kNone) return scan;  // the whole page has been searched
-  for (std::size_t v = findByte(s.data, p + 2, cutEnd + 1, 0x56);
-       scan.cutCount < wantCuts && v <= cutEnd; v = findByte(s.data, v + 1, cutEnd + 1, 0x56)) {
-    if (s.matches(v - 1, PageMarkers::kCutCommand)) scan.cuts[scan.cutCount++] = v - 1;
+  for (std::size_t v = stream::findByte(s.data, p + 2, cutEnd + 1, 0x56);
+       scan.cutCount < wantCuts && v <= cutEnd;
+       v = stream::findByte(s.data, v + 1, cutEnd + 1, 0x56)) {
+    if (s.matches(v - 1, stream::PageMarkers::kCutCommand)) scan.cuts[scan.cutCount++] = v - 1;
   }
   return scan;
 }
@@ -77,7 +78,7 @@ PageScan scanPage(StreamView s, std::size_t wantCuts) {
 /// Removes the four bytes of the cut at `pos`: the tail moves down four and the four
 /// bytes that followed the old end (the margin) close up behind it.
 void removeCut(PageBuffer& page, std::size_t pos) {
-  const StreamView s = page.stream();
+  const stream::StreamView s = page.stream();
   const std::size_t length = s.length;
   const std::size_t from = pos + kCutSize;
   const std::size_t moved = std::min(length + kCutSize, s.capacity) - from;
@@ -96,7 +97,8 @@ std::size_t applyCutFixups(PageBuffer& page, const PageJob& job) {
   const bool replace = replacesFirstCut(job);
   const PageScan scan = scanPage(page.stream(), replace ? 3 : 2);
   if (replace && scan.cutCount >= 1) {
-    std::memcpy(page.stream().data + scan.cuts[0], PageMarkers::kCutReplacement.data(), kCutSize);
+    std::memcpy(page.stream().data + scan.cuts[0], stream::PageMarkers::kCutReplacement.data(),
+                kCutSize);
   }
   const std::size_t removed = replace ? 2 : 1;
   if (scan.cutCount <= removed) return scan.firstRaster;
@@ -107,17 +109,17 @@ std::size_t applyCutFixups(PageBuffer& page, const PageJob& job) {
 
 /// An image-only page holds a raster command and neither a font selection (ESC M n
 /// ESC t m) nor a placeholder marker; the first of those two found is reported.
-bool isImageOnlyPage(StreamView s, std::size_t firstRaster, platform::DebugOutput& debug) {
+bool isImageOnlyPage(stream::StreamView s, std::size_t firstRaster, platform::DebugOutput& debug) {
   if (s.length <= kShortestImagePage || firstRaster == kNone) return false;
   const std::size_t end = scanEnd(s);
-  CandidateFinder<2> candidates(s.data, end, {0x1B, 0x98});
+  stream::CandidateFinder<2> candidates(s.data, end, {0x1B, 0x98});
   for (std::size_t i = candidates.next(0); i < end; i = candidates.next(i + 1)) {
-    if (s.matches(i, PageMarkers::kFontSelect)) {
-      if (s.matches(i + 3, PageMarkers::kCodeTableSelect)) {
+    if (s.matches(i, stream::PageMarkers::kFontSelect)) {
+      if (s.matches(i + 3, stream::PageMarkers::kCodeTableSelect)) {
         debug.write("Image + Font !! \n");
         return false;
       }
-    } else if (s.matches(i, PageMarkers::kPlaceholderMarker)) {
+    } else if (s.matches(i, stream::PageMarkers::kPlaceholderMarker)) {
       debug.write("Image + Barcode !! \n");
       return false;
     }
@@ -130,7 +132,7 @@ bool isImageOnlyPage(StreamView s, std::size_t firstRaster, platform::DebugOutpu
 OutputBuffer OutputBuffer::allocate() {
   OutputBuffer buffer;
   // Only the filled bytes are ever sent, so the buffer is never cleared.
-  buffer.block_ = HeapBlock::uninitialized(kSize);
+  buffer.block_ = base::HeapBlock::uninitialized(kSize);
   return buffer;
 }
 
@@ -140,8 +142,8 @@ void processPage(PageBuffer& page, PageJob& job) {
     return;
   }
   const std::size_t firstRaster = applyCutFixups(page, job);
-  const StreamView stream = page.stream();
-  const job::PrinterSettings& settings = *job.settings;
+  const stream::StreamView stream = page.stream();
+  const page::PrinterSettings& settings = *job.settings;
   if (!isImageOnlyPage(stream, firstRaster, *job.debug)) {
     writeTextPage(stream, *job.printer, *job.output, settings, job.heightClass,
                   std::min(firstRaster, scanEnd(stream)));
@@ -151,7 +153,7 @@ void processPage(PageBuffer& page, PageJob& job) {
       raster::writeCompressedPage(stream, settings.bandRowLimit, *job.printer, *job.debug)) {
     return;
   }
-  raster::BandMerger(stream, settings.bandRowLimit, *job.printer);
+  raster::writeBandedPage(stream, settings.bandRowLimit, *job.printer);
 }
 
 }  // namespace page

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "job/PrinterSettings.h"
-#include "page/HeapBlock.h"
+#include "base/HeapBlock.h"
 #include "page/PageBuffer.h"
+#include "page/PrinterSettings.h"
 #include "platform/DebugOutput.h"
 #include "platform/Spooler.h"
 
@@ -25,14 +25,14 @@ class OutputBuffer {
   std::uint32_t outLen = 0;
 
  private:
-  HeapBlock block_;
+  base::HeapBlock block_;
 };
 
 /// What one job hands to every page it processes.
 struct PageJob {
   char16_t modelFirstUnit = 0;  // the first UTF-16 unit of the notice's model name
   std::uint32_t cutMode = 0;
-  const job::PrinterSettings* settings = nullptr;  // this job's, loaded at its start
+  const page::PrinterSettings* settings = nullptr;  // this job's, loaded at its start
   OutputBuffer* output = nullptr;
   std::uint8_t heightClass = 0;  // carried across the job's pages and copies
   platform::Printer* printer = nullptr;

@@ -6,7 +6,7 @@
 #include <span>
 
 #include "page/BarcodeBuilders.h"
-#include "page/ByteScan.h"
+#include "stream/ByteScan.h"
 
 namespace page {
 namespace {
@@ -20,7 +20,7 @@ constexpr std::size_t kRasterHeader = 8;
 /// One walk over a page's stream into the output buffer.
 class TextWalk {
  public:
-  TextWalk(StreamView stream, OutputBuffer& output, const job::PrinterSettings& settings,
+  TextWalk(stream::StreamView stream, OutputBuffer& output, const page::PrinterSettings& settings,
            std::uint8_t& heightClass)
       : s_(stream),
         out_(output.data()),
@@ -31,7 +31,7 @@ class TextWalk {
   void run(std::size_t rasterFrom) {
     // Positions past the buffer do not exist, whatever the header claims.
     const std::size_t end = std::min<std::size_t>(s_.length, s_.capacity);
-    CandidateFinder<2> candidates(s_.data, end, {0x1D, 0x98}, {rasterFrom, 0});
+    stream::CandidateFinder<2> candidates(s_.data, end, {0x1D, 0x98}, {rasterFrom, 0});
     std::size_t w = 0;
     while (w < end) {
       const std::size_t next = candidates.next(w);
@@ -40,7 +40,7 @@ class TextWalk {
       if (w >= end) break;
       if (s_.rasterAt(w)) {
         w = skipRaster(w);
-      } else if (s_.matches(w, PageMarkers::kPlaceholderMarker)) {
+      } else if (s_.matches(w, stream::PageMarkers::kPlaceholderMarker)) {
         w = expandPlaceholder(w);
       } else {
         appendPlain(w, w + 1);
@@ -64,20 +64,20 @@ class TextWalk {
     const std::size_t rowBytes = s_.at(w + 4);
     const std::size_t rows = s_.at(w + 6);
     std::size_t next = w + kRasterHeader + rowBytes * rows;
-    if (s_.at(next) == PageMarkers::kSeparator) ++next;
+    if (s_.at(next) == stream::PageMarkers::kSeparator) ++next;
     return next;
   }
 
   /// Replaces the placeholder at `w` and returns the position after what it used.
   std::size_t expandPlaceholder(std::size_t w) {
     std::size_t h = kSizeOffset;
-    if (s_.matches(w + kSizeOffset, PageMarkers::kCharacterSize)) {
+    if (s_.matches(w + kSizeOffset, stream::PageMarkers::kCharacterSize)) {
       heightClass_ = s_.at(w + kSizeOffset + 2);
       h += 3;
-    } else if (s_.at(w + kSizeOffset) == PageMarkers::kSeparator) {
+    } else if (s_.at(w + kSizeOffset) == stream::PageMarkers::kSeparator) {
       h += 1;
     }
-    if (s_.matches(w + h, PageMarkers::kFeed)) {
+    if (s_.matches(w + h, stream::PageMarkers::kFeed)) {
       // ESC J n goes out ahead of the barcode, even when the barcode is not built.
       if (outLen_ + 3 < OutputBuffer::kSize) {
         for (std::size_t i = 0; i < 3; ++i) out_[outLen_ + i] = s_.at(w + h + i);
@@ -119,24 +119,25 @@ class TextWalk {
     return {s_.data + start, s_.capacity - start};
   }
 
-  StreamView s_;
+  stream::StreamView s_;
   std::uint8_t* out_;
   std::uint32_t& outLen_;
-  const job::PrinterSettings& settings_;
+  const page::PrinterSettings& settings_;
   std::uint8_t& heightClass_;
 };
 
 }  // namespace
 
-void buildTextPage(StreamView stream, OutputBuffer& output, const job::PrinterSettings& settings,
-                   std::uint8_t& heightClass, std::size_t rasterFrom) {
+void buildTextPage(stream::StreamView stream, OutputBuffer& output,
+                   const page::PrinterSettings& settings, std::uint8_t& heightClass,
+                   std::size_t rasterFrom) {
   if (!output.ok() || stream.data == nullptr || output.outLen > OutputBuffer::kSize) return;
   if (stream.length <= kShortestTextPage) return;
   TextWalk(stream, output, settings, heightClass).run(rasterFrom);
 }
 
-void writeTextPage(StreamView stream, platform::Printer& printer, OutputBuffer& output,
-                   const job::PrinterSettings& settings, std::uint8_t& heightClass,
+void writeTextPage(stream::StreamView stream, platform::Printer& printer, OutputBuffer& output,
+                   const page::PrinterSettings& settings, std::uint8_t& heightClass,
                    std::size_t rasterFrom) {
   buildTextPage(stream, output, settings, heightClass, rasterFrom);
   const std::uint32_t filled = output.ok() ? std::min(output.outLen, OutputBuffer::kSize) : 0;

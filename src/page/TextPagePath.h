@@ -4,10 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "job/PrinterSettings.h"
-#include "page/PageMarkers.h"
 #include "page/PageProcessor.h"
+#include "page/PrinterSettings.h"
 #include "platform/Spooler.h"
+#include "stream/PageMarkers.h"
+#include "stream/StreamView.h"
 
 namespace page {
 
@@ -23,13 +24,14 @@ inline constexpr std::uint32_t kShortestTextPage = 15;
 /// placeholder that claims more than the buffer holds ends the page.
 /// `rasterFrom` may tell that no raster header starts before that position (a caller that
 /// has searched for one already); 0 when that is not known.
-void buildTextPage(StreamView stream, OutputBuffer& output, const job::PrinterSettings& settings,
-                   std::uint8_t& heightClass, std::size_t rasterFrom = 0);
+void buildTextPage(stream::StreamView stream, OutputBuffer& output,
+                   const page::PrinterSettings& settings, std::uint8_t& heightClass,
+                   std::size_t rasterFrom = 0);
 
 /// Builds the page with buildTextPage and sends the filled bytes with one write, also
 /// when there are none.
-void writeTextPage(StreamView stream, platform::Printer& printer, OutputBuffer& output,
-                   const job::PrinterSettings& settings, std::uint8_t& heightClass,
+void writeTextPage(stream::StreamView stream, platform::Printer& printer, OutputBuffer& output,
+                   const page::PrinterSettings& settings, std::uint8_t& heightClass,
                    std::size_t rasterFrom = 0);
 
 }  // namespace page

@@ -12,7 +12,7 @@ constexpr std::uint32_t kMaxBandRows = 255;  // the row counter is one byte
 
 }  // namespace
 
-std::uint32_t mergeBands(page::StreamView stream, std::uint32_t bandRowLimit) {
+std::uint32_t mergeBands(stream::StreamView stream, std::uint32_t bandRowLimit) {
   const std::uint32_t length = stream.length;
   if (length <= 4) return length;
   const std::uint32_t limit = std::min(bandRowLimit, kMaxBandRows);
@@ -60,7 +60,8 @@ std::uint32_t mergeBands(page::StreamView stream, std::uint32_t bandRowLimit) {
   return out;
 }
 
-void BandMerger(page::StreamView stream, std::uint32_t bandRowLimit, platform::Printer& printer) {
+void writeBandedPage(stream::StreamView stream, std::uint32_t bandRowLimit,
+                     platform::Printer& printer) {
   const std::uint32_t merged = mergeBands(stream, bandRowLimit);
   (void)printer.write(std::span<const std::uint8_t>(stream.data, merged));
 }

@@ -3,8 +3,9 @@
 
 #include <cstdint>
 
-#include "page/PageMarkers.h"
 #include "platform/Spooler.h"
+#include "stream/PageMarkers.h"
+#include "stream/StreamView.h"
 
 namespace raster {
 
@@ -14,9 +15,10 @@ namespace raster {
 /// grows by one, up to `bandRowLimit` rows (a limit above 255 counts as 255, the most
 /// the counter holds). A header that would be merged but is cut short by the end of the
 /// stream is left as it stands.
-std::uint32_t mergeBands(page::StreamView stream, std::uint32_t bandRowLimit);
+std::uint32_t mergeBands(stream::StreamView stream, std::uint32_t bandRowLimit);
 
 /// Merges the page's bands and writes the merged stream with one spooler write.
-void BandMerger(page::StreamView stream, std::uint32_t bandRowLimit, platform::Printer& printer);
+void writeBandedPage(stream::StreamView stream, std::uint32_t bandRowLimit,
+                     platform::Printer& printer);
 
 }  // namespace raster

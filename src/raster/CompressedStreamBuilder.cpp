@@ -102,7 +102,7 @@ class CodingBuffer {
 /// One page's pass over its stream.
 class PageCoder {
  public:
-  PageCoder(page::StreamView stream, std::uint32_t bandRowLimit, std::span<std::uint8_t> coding,
+  PageCoder(stream::StreamView stream, std::uint32_t bandRowLimit, std::span<std::uint8_t> coding,
             std::span<std::uint8_t> output)
       : stream_(stream),
         length_(std::min<std::size_t>(stream.length, stream.capacity)),
@@ -135,7 +135,7 @@ class PageCoder {
       if (!appendChunk(width)) return false;
     }
     p = rowStart + width;
-    if (stream_.at(p) == page::PageMarkers::kSeparator) ++p;
+    if (stream_.at(p) == stream::PageMarkers::kSeparator) ++p;
     return true;
   }
 
@@ -156,7 +156,7 @@ class PageCoder {
     if (!flush()) return false;
     band_ = kNoBand;
     const void* next =
-        std::memchr(stream_.data + p + 1, page::PageMarkers::kRasterCommand[0], length_ - p - 1);
+        std::memchr(stream_.data + p + 1, stream::PageMarkers::kRasterCommand[0], length_ - p - 1);
     const std::size_t end =
         next ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(next) - stream_.data)
              : length_;
@@ -177,7 +177,7 @@ class PageCoder {
     return ok;
   }
 
-  page::StreamView stream_;
+  stream::StreamView stream_;
   std::size_t length_;
   std::uint32_t limit_;
   CodingBuffer coding_;
@@ -187,7 +187,7 @@ class PageCoder {
 
 }  // namespace
 
-std::optional<std::size_t> buildCompressedStream(page::StreamView stream,
+std::optional<std::size_t> buildCompressedStream(stream::StreamView stream,
                                                  std::uint32_t bandRowLimit,
                                                  std::span<std::uint8_t> coding,
                                                  std::span<std::uint8_t> output) {
@@ -195,15 +195,15 @@ std::optional<std::size_t> buildCompressedStream(page::StreamView stream,
   return PageCoder(stream, bandRowLimit, coding, output).run();
 }
 
-bool writeCompressedPageWith(page::StreamView stream, std::uint32_t bandRowLimit,
+bool writeCompressedPageWith(stream::StreamView stream, std::uint32_t bandRowLimit,
                              platform::Printer& printer, platform::DebugOutput& debug,
                              BlockSource codingSource, BlockSource outputSource) {
-  page::HeapBlock coding = codingSource(kCodingBufferSize);
+  base::HeapBlock coding = codingSource(kCodingBufferSize);
   if (!coding.ok()) {
     debug.write("HuffmanEncodingBuffer malloc Error \n");
     return false;
   }
-  page::HeapBlock output = outputSource(kCompressedOutputSize);
+  base::HeapBlock output = outputSource(kCompressedOutputSize);
   if (!output.ok()) return false;
   const std::optional<std::size_t> size =
       buildCompressedStream(stream, bandRowLimit, coding.span(), output.span());

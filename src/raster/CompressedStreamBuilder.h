@@ -6,11 +6,12 @@
 #include <optional>
 #include <span>
 
+#include "base/HeapBlock.h"
 #include "mh/MhLineEncoder.h"
-#include "page/HeapBlock.h"
-#include "page/PageMarkers.h"
 #include "platform/DebugOutput.h"
 #include "platform/Spooler.h"
+#include "stream/PageMarkers.h"
+#include "stream/StreamView.h"
 
 namespace raster {
 
@@ -33,17 +34,17 @@ inline constexpr std::size_t kMinCodingBufferSize = (8 * 255 + mh::kMaxLineBits 
 /// A header or row may reach past the stream's length into the page buffer's margin and
 /// reads what is there; nothing past its capacity is read, and nothing is changed.
 /// `coding` is left all zero in every case, ready for the next page.
-std::optional<std::size_t> buildCompressedStream(page::StreamView stream,
+std::optional<std::size_t> buildCompressedStream(stream::StreamView stream,
                                                  std::uint32_t bandRowLimit,
                                                  std::span<std::uint8_t> coding,
                                                  std::span<std::uint8_t> output);
 
 /// Where a buffer of a page comes from: a block of `size` bytes (zeroed for the coding
 /// buffer), or an empty block when there is none.
-using BlockSource = page::HeapBlock (*)(std::size_t size);
+using BlockSource = base::HeapBlock (*)(std::size_t size);
 
 /// writeCompressedPage with its coding buffer and its output taken from the two sources.
-[[nodiscard]] bool writeCompressedPageWith(page::StreamView stream, std::uint32_t bandRowLimit,
+[[nodiscard]] bool writeCompressedPageWith(stream::StreamView stream, std::uint32_t bandRowLimit,
                                            platform::Printer& printer, platform::DebugOutput& debug,
                                            BlockSource codingSource, BlockSource outputSource);
 

@@ -8,7 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "platform/Notices.h"
+#include "platform/NoticeEndpoint.h"
+#include "platform/Threads.h"
 
 namespace fakes {
 

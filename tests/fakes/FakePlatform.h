@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "platform/Clock.h"
-#include "platform/Files.h"
+#include "platform/KnownFolders.h"
 #include "platform/NamedLock.h"
+#include "platform/PageFiles.h"
 
 namespace fakes {
 

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/Utf.h"
 #include "fakes/Bytes.h"
 #include "job/JobRunner.h"
-#include "job/PrinterSettings.h"
-#include "platform/Utf.h"
+#include "job/SettingsLoading.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ TEST(CupsSpoolerOffline, NameThatCannotBeAQueueFailsAsMissingWithoutAsking) {
   const std::u16string names[] = {u"", u"A B", u"A/B", u"A#B", u"A\tB", std::u16string(128, u'P')};
   for (const std::u16string& name : names) {
     EXPECT_EQ(spooler.open(name), nullptr);
-    EXPECT_EQ(spooler.lastError(), platform::kErrorInvalidPrinterName) << platform::toUtf8(name);
+    EXPECT_EQ(spooler.lastError(), platform::kErrorInvalidPrinterName) << base::toUtf8(name);
   }
 }
 
@@ -116,7 +116,7 @@ class CupsSpoolerTest : public ::testing::Test {
                       "(ctest -R cups_spooler, or eval \"$(scripts/cups-test-server start)\")";
     }
     queue_ = env("CUPS_TEST_PRINTER", "TESTPRN");
-    printer_ = spooler_.openQueue(platform::toUtf16(queue_));
+    printer_ = spooler_.openQueue(base::toUtf16(queue_));
     ASSERT_NE(printer_, nullptr) << "open " << queue_ << ": " << spooler_.lastError();
     http_ = posix::connectTo(cupsServer(), ippPort());
     ASSERT_NE(http_, nullptr);
@@ -166,7 +166,7 @@ class CupsSpoolerTest : public ::testing::Test {
     (void)printer_->queryInfoSize(needed);
     std::vector<std::byte> block(needed);
     EXPECT_TRUE(printer_->readInfo(block, port));
-    const std::string uri = platform::toUtf8(port);
+    const std::string uri = base::toUtf8(port);
     EXPECT_EQ(uri.rfind("file://", 0), 0u) << uri;
     std::ifstream in(uri.substr(7), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -182,14 +182,14 @@ TEST_F(CupsSpoolerTest, MissingQueueAndMissingSchedulerFailWithDifferentCodes) {
   EXPECT_EQ(spooler_.open(u"SPR_NO_SUCH_QUEUE"), nullptr);
   EXPECT_EQ(spooler_.lastError(), platform::kErrorInvalidPrinterName);
   posix::CupsSpooler nowhere("/nonexistent-spoolrelayer/cups.sock");
-  EXPECT_EQ(nowhere.open(platform::toUtf16(queue_)), nullptr);
+  EXPECT_EQ(nowhere.open(base::toUtf16(queue_)), nullptr);
   EXPECT_EQ(nowhere.lastError(), posix::kErrorServerUnavailable);
 }
 
 TEST_F(CupsSpoolerTest, QueueNamesAreFoundWithoutRegardToCase) {
   std::string lower = queue_;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  auto printer = spooler_.openQueue(platform::toUtf16(lower));
+  auto printer = spooler_.openQueue(base::toUtf16(lower));
   ASSERT_NE(printer, nullptr) << spooler_.lastError();
   EXPECT_EQ(printer->name(), queue_);
 }
@@ -207,9 +207,9 @@ TEST_F(CupsSpoolerTest, PortIsTheDeviceUri) {
   ASSERT_TRUE(printer_->readInfo(block, port));
   const std::string root = env("CUPS_TEST_ROOT");
   if (root.empty()) {
-    EXPECT_EQ(platform::toUtf8(port).rfind("file:///", 0), 0u);
+    EXPECT_EQ(base::toUtf8(port).rfind("file:///", 0), 0u);
   } else {
-    EXPECT_EQ(platform::toUtf8(port), "file://" + root + "/out/" + queue_ + ".bin");
+    EXPECT_EQ(base::toUtf8(port), "file://" + root + "/out/" + queue_ + ".bin");
   }
 }
 
@@ -245,8 +245,8 @@ TEST_F(CupsSpoolerTest, PrinterDataFollowsTheGetPrinterDataRules) {
 }
 
 TEST_F(CupsSpoolerTest, TheRunnersSettingsLoadReadsTheQueuesValues) {
-  job::PrinterSettings settings;
-  EXPECT_TRUE(job::loadPrinterSettings(*printer_, settings));
+  page::PrinterSettings settings;
+  job::loadPrinterSettings(*printer_, settings);
   EXPECT_EQ(settings.bandRowLimit, 20u);
   EXPECT_EQ(Bytes(settings.twoDCode.begin(), settings.twoDCode.end()),
             fakes::hex("03 01 02 00 00"));

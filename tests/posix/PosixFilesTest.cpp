@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/Utf.h"
+#include "base/Utf.h"
 #include "platform/posix/Fd.h"
 #include "platform/posix/PosixKnownFolders.h"
 #include "platform/posix/PosixPageFiles.h"
@@ -20,7 +20,7 @@ using posixtest::TempDir;
 class PosixPageFilesTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(dir.ok()); }
-  std::u16string path(const std::string& name) { return platform::toUtf16(dir / name); }
+  std::u16string path(const std::string& name) { return base::toUtf16(dir / name); }
 
   TempDir dir;
   posix::PosixPageFiles files;
@@ -106,7 +106,7 @@ TEST(PosixKnownFolders, GivesTheConfiguredFolder) {
   std::u16string path;
   std::uint32_t error = 0;
   ASSERT_TRUE(folders.publicFolder(path, error));
-  EXPECT_EQ(path, platform::toUtf16(dir.path()) + u"/Public \u00c9");
+  EXPECT_EQ(path, base::toUtf16(dir.path()) + u"/Public \u00c9");
 
   posix::PosixKnownFolders missing(dir / "missing");
   EXPECT_FALSE(missing.publicFolder(path, error));

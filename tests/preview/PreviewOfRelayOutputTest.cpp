@@ -12,9 +12,9 @@
 #include "PreviewTestSupport.h"
 #include "fakes/FakeDebugOutput.h"
 #include "fakes/FakeSpooler.h"
-#include "job/PrinterSettings.h"
 #include "page/PageBuffer.h"
 #include "page/PageProcessor.h"
+#include "page/PrinterSettings.h"
 
 namespace {
 
@@ -27,8 +27,8 @@ Bytes relayPage(const Bytes& stream, std::uint32_t highSpeedMode) {
   auto printer = spooler.open(u"P");
   EXPECT_TRUE(printer->startDoc({u"My Document", std::nullopt, u"RAW"}));
   EXPECT_TRUE(printer->startPage());
-  job::PrinterSettings settings;
-  job::applyBarcodeDefaults(settings.barcodeTable);
+  page::PrinterSettings settings;
+  page::applyBarcodeDefaults(settings.barcodeTable);
   settings.twoDCode = {0x02, 0x00, 0x01, 0x01, 0x00};
   settings.bandRowLimit = 20;
   settings.highSpeedMode = highSpeedMode;

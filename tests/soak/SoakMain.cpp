@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Utf.h"
 #include "e2e/ProcessSupport.h"
-#include "platform/Utf.h"
 #include "platform/posix/SocketNoticeEndpoint.h"
 
 namespace {
@@ -146,7 +146,7 @@ class Soak {
 
   Bytes notice(const std::string& printer, std::uint32_t job, std::uint32_t copies) {
     Bytes n(552, 0);
-    const std::u16string name = platform::toUtf16(printer);
+    const std::u16string name = base::toUtf16(printer);
     for (std::size_t i = 0; i < name.size() && i < 259; ++i) {
       n[2 * i] = static_cast<std::uint8_t>(name[i]);
       n[2 * i + 1] = static_cast<std::uint8_t>(name[i] >> 8);

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "Commands.h"
-#include "platform/Utf.h"
+#include "base/Utf.h"
 #include "platform/posix/SocketNoticeEndpoint.h"
 
 namespace {
@@ -159,10 +159,10 @@ void putUnits(std::vector<std::uint8_t>& notice, std::size_t at, std::size_t uni
 
 std::vector<std::uint8_t> buildNotice(const PostOptions& o) {
   std::vector<std::uint8_t> notice(552, 0);
-  putUnits(notice, 0, 259, platform::toUtf16(o.printer));  // the name keeps its NUL
+  putUnits(notice, 0, 259, base::toUtf16(o.printer));  // the name keeps its NUL
   putU32(notice, 520, o.jobId);
   putU32(notice, 524, o.copies);
-  putUnits(notice, 528, 10, platform::toUtf16(o.model));
+  putUnits(notice, 528, 10, base::toUtf16(o.model));
   putU32(notice, 548, o.cutMode);
   return notice;
 }

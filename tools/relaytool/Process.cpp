@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "Commands.h"
-#include "job/DocumentPages.h"
+#include "base/Utf.h"
+#include "job/PageSender.h"
 #include "page/PageBuffer.h"
 #include "page/PageProcessor.h"
 #include "platform/DebugOutput.h"
-#include "platform/Utf.h"
 #include "platform/posix/PrinterDataFolder.h"
 
 namespace relaytool {
@@ -69,7 +69,7 @@ bool parseOptions(Args args, ProcessOptions& options, std::string& error) {
       if (!std::filesystem::is_directory(value)) return error = "not a folder: " + value, false;
       options.printerData = value;
     } else if (arg == "--model") {
-      const std::u16string model = platform::toUtf16(value);
+      const std::u16string model = base::toUtf16(value);
       options.modelFirstUnit = model.empty() ? u'\0' : model[0];
     } else if (arg == "--cut-mode") {
       if (!parseU32(value, options.cutMode)) return error = "bad cut mode " + value, false;
@@ -127,7 +127,7 @@ bool loadPageFile(const std::string& path, page::PageBuffer& page, std::string& 
   }
   page = {};
   if (size == 0) return true;
-  page::HeapBlock block = page::HeapBlock::zeroed(size + page::kPageMargin);
+  base::HeapBlock block = base::HeapBlock::zeroed(size + page::kPageMargin);
   if (!block.ok()) return error = "page file too large: " + path, false;
   std::ifstream in(path, std::ios::binary);
   in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(size));
@@ -163,7 +163,7 @@ int runProcess(Args args) {
                           : platform::posix::PrinterDataFolder();
   CollectingPrinter printer(data);
   StderrDebugOutput debug;
-  job::PrinterSettings settings;
+  page::PrinterSettings settings;
   job::loadJobSettings(printer, options.modelFirstUnit, settings);
   page::OutputBuffer output = page::OutputBuffer::allocate();
   if (!output.ok()) return complain("cannot allocate the output buffer", kExitFailed);

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <utility>
 
-#include "platform/Utf.h"
+#include "base/Utf.h"
 #include "platform/posix/Base64.h"
 
 namespace posix {
@@ -112,7 +112,7 @@ bool isStringValue(ipp_tag_t tag) {
 
 /// The document name as a job name: UTF-8, cut to IPP's 255 octets at a character start.
 std::string jobTitle(std::u16string_view docName) {
-  std::string title = platform::toUtf8(docName);
+  std::string title = base::toUtf8(docName);
   if (title.size() > kMaxNameOctets) {
     std::size_t cut = kMaxNameOctets;
     while (cut > 0 && (static_cast<unsigned char>(title[cut]) & 0xC0) == 0x80) --cut;
@@ -175,8 +175,7 @@ void CupsPrinter::abortDocument() {
 }
 
 std::uint32_t CupsPrinter::infoSize() const {
-  const std::size_t units =
-      platform::toUtf16(name_).size() + 1 + platform::toUtf16(deviceUri_).size() + 1;
+  const std::size_t units = base::toUtf16(name_).size() + 1 + base::toUtf16(deviceUri_).size() + 1;
   return kInfoBlockFixedSize + static_cast<std::uint32_t>(2 * units);
 }
 
@@ -191,7 +190,7 @@ bool CupsPrinter::readInfo(std::span<std::byte> block, std::u16string& portName)
     setError(platform::kErrorInsufficientBuffer);
     return false;
   }
-  portName = platform::toUtf16(deviceUri_);
+  portName = base::toUtf16(deviceUri_);
   return true;
 }
 
@@ -369,7 +368,7 @@ std::uint32_t CupsSpooler::lastError() {
 }
 
 std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
-  const std::string queue = platform::toUtf8(name);
+  const std::string queue = base::toUtf8(name);
   if (!validQueueName(queue)) {
     setError(platform::kErrorInvalidPrinterName);
     return nullptr;

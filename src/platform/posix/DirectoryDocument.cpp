@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/Utf.h"
+#include "base/Utf.h"
 #include "platform/posix/PosixErrors.h"
 #include "platform/posix/PosixIo.h"
 
@@ -105,7 +105,7 @@ std::string quoted(std::u16string_view text) {
   constexpr std::string_view kShortEscapes = "\b\f\n\r\t";
   constexpr std::string_view kShortLetters = "bfnrt";
   std::string out = "\"";
-  for (char c : platform::toUtf8(text)) {
+  for (char c : base::toUtf8(text)) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out += '\\';
@@ -129,7 +129,7 @@ std::string quoted(std::u16string_view text) {
 std::unique_ptr<DirectoryDocument> DirectoryDocument::start(int printerDir,
                                                             const platform::DocInfo& info,
                                                             std::uint32_t& error) {
-  if (info.outputFile && !usableOutputName(platform::toUtf8(*info.outputFile))) {
+  if (info.outputFile && !usableOutputName(base::toUtf8(*info.outputFile))) {
     error = kErrorInvalidName;
     return nullptr;
   }
@@ -227,7 +227,7 @@ bool DirectoryDocument::publish(std::uint32_t& error) {
   std::string target = binName(number_);
   if (info_.outputFile) {
     targetDir = printerDir_;
-    target = platform::toUtf8(*info_.outputFile);
+    target = base::toUtf8(*info_.outputFile);
   }
   // rename() replaces an earlier output file in one step.
   if (::renameat(documentsDir_.get(), partName(number_).c_str(), targetDir, target.c_str()) != 0) {

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/Utf.h"
+#include "base/Utf.h"
 #include "platform/posix/DirectoryQueue.h"
 #include "platform/posix/PosixErrors.h"
 #include "platform/posix/PosixIo.h"
@@ -69,7 +69,7 @@ bool DirectoryPrinter::readPort(std::u16string& port) {
     return true;
   }
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  port = platform::toUtf16(text);
+  port = base::toUtf16(text);
   return true;
 }
 

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "platform/Utf.h"
+#include "base/Utf.h"
 #include "platform/posix/DirectoryPrinter.h"
 #include "platform/posix/PosixErrors.h"
 
@@ -14,10 +14,10 @@ namespace posix {
 DirectorySpooler::DirectorySpooler(std::string root) : root_(std::move(root)) {}
 
 std::unique_ptr<platform::Printer> DirectorySpooler::open(std::u16string_view name) {
-  const std::string folderName = platform::toUtf8(name);
+  const std::string folderName = base::toUtf8(name);
   // A name with an unpaired surrogate would share its folder with the name that has
   // U+FFFD in its place; neither "exists" under the other's name.
-  if (!isPlainName(folderName) || platform::toUtf16(folderName) != name) {
+  if (!isPlainName(folderName) || base::toUtf16(folderName) != name) {
     setSpoolerError(platform::kErrorInvalidPrinterName);
     return nullptr;
   }

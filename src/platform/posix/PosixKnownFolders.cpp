@@ -3,7 +3,7 @@
 
 #include <sys/stat.h>
 
-#include "platform/Utf.h"
+#include "base/Utf.h"
 #include "platform/posix/PosixErrors.h"
 
 namespace posix {
@@ -20,7 +20,7 @@ bool PosixKnownFolders::publicFolder(std::u16string& path, std::uint32_t& error)
     error = 267;  // ERROR_DIRECTORY
     return false;
   }
-  path = platform::toUtf16(folder_);
+  path = base::toUtf16(folder_);
   return true;
 }
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/Files.h"
+#include "platform/KnownFolders.h"
 
 namespace posix {
 

@@ -8,8 +8,8 @@
 #include <climits>
 #include <vector>
 
-#include "job/Sha256.h"
-#include "platform/Utf.h"
+#include "base/Sha256.h"
+#include "base/Utf.h"
 #include "platform/posix/Fd.h"
 
 namespace posix {
@@ -39,7 +39,7 @@ bool plainFileName(std::u16string_view name, const std::string& utf8) {
   if (utf8.size() + 5 > NAME_MAX) return false;
   if (utf8.find('/') != std::string::npos || utf8.find('\0') != std::string::npos) return false;
   // Unpaired surrogates turn into U+FFFD, which could make two names one.
-  return platform::toUtf16(utf8) == name;
+  return base::toUtf16(utf8) == name;
 }
 
 }  // namespace
@@ -47,7 +47,7 @@ bool plainFileName(std::u16string_view name, const std::string& utf8) {
 PosixNamedLocks::PosixNamedLocks(std::string lockDir) : lockDir_(std::move(lockDir)) {}
 
 std::string PosixNamedLocks::lockFileName(std::u16string_view name) {
-  const std::string utf8 = platform::toUtf8(name);
+  const std::string utf8 = base::toUtf8(name);
   if (plainFileName(name, utf8)) return utf8 + ".lock";
   std::vector<std::uint8_t> bytes;
   bytes.reserve(name.size() * 2);
@@ -55,7 +55,7 @@ std::string PosixNamedLocks::lockFileName(std::u16string_view name) {
     bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
     bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
   }
-  return job::sha256Hex(bytes) + ".sha256";
+  return base::sha256Hex(bytes) + ".sha256";
 }
 
 std::unique_ptr<platform::NamedLockHandle> PosixNamedLocks::create(std::u16string_view name,

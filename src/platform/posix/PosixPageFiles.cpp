@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/Utf.h"
+#include "base/Utf.h"
 #include "platform/posix/Fd.h"
 #include "platform/posix/PosixIo.h"
 
@@ -38,7 +38,7 @@ class PosixPageFile : public platform::PageFile {
 }  // namespace
 
 std::unique_ptr<platform::PageFile> PosixPageFiles::open(const std::u16string& path) {
-  const std::string utf8 = platform::toUtf8(path);
+  const std::string utf8 = base::toUtf8(path);
   // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
   Fd fd(::open(utf8.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   if (!fd) return nullptr;
@@ -49,7 +49,7 @@ std::unique_ptr<platform::PageFile> PosixPageFiles::open(const std::u16string& p
 }
 
 void PosixPageFiles::remove(const std::u16string& path) {
-  (void)::unlink(platform::toUtf8(path).c_str());
+  (void)::unlink(base::toUtf8(path).c_str());
 }
 
 }  // namespace posix

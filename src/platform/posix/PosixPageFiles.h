@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/Files.h"
+#include "platform/PageFiles.h"
 
 namespace posix {
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/Notices.h"
+#include "platform/Threads.h"
 
 namespace posix {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Notices.h"
+#include "platform/NoticeEndpoint.h"
 #include "platform/posix/Fd.h"
 
 namespace posix {

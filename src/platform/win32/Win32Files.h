@@ -1,7 +1,8 @@
 // The public folder and the driver's page files on Windows.
 #pragma once
 
-#include "platform/Files.h"
+#include "platform/KnownFolders.h"
+#include "platform/PageFiles.h"
 
 namespace win32 {
 

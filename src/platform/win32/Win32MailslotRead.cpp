@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "page/HeapBlock.h"
+#include "base/HeapBlock.h"
 #include "platform/Spooler.h"
 
 namespace win32 {
@@ -20,7 +20,7 @@ platform::ReadResult readNotice(MailslotCalls& calls, std::span<std::uint8_t> de
     switch (decideNextRead(next, dest.size())) {
       case NextRead::kDrain: {
         // A block that can't be had leaves the message queued; it is met once more.
-        page::HeapBlock block = page::HeapBlock::zeroed(*next);
+        base::HeapBlock block = base::HeapBlock::zeroed(*next);
         if (block.ok()) (void)calls.readMessage(block.span(), read, error);
         return platform::ReadResult::kFailed;
       }
@@ -30,7 +30,7 @@ platform::ReadResult readNotice(MailslotCalls& calls, std::span<std::uint8_t> de
       case NextRead::kWait:
         break;
     }
-    page::HeapBlock landing = page::HeapBlock::zeroed(std::max(kLandingSize, dest.size()));
+    base::HeapBlock landing = base::HeapBlock::zeroed(std::max(kLandingSize, dest.size()));
     if (!landing.ok()) return platform::ReadResult::kFailed;
     if (!calls.readMessage(landing.span(), read, error)) {
       // Still queued (Windows): the next round sees its size and drains it.

@@ -8,7 +8,7 @@
 #include <optional>
 #include <span>
 
-#include "platform/Notices.h"
+#include "platform/NoticeEndpoint.h"
 
 namespace win32 {
 

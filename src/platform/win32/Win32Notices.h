@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "platform/Notices.h"
+#include "platform/NoticeEndpoint.h"
+#include "platform/Threads.h"
 
 namespace win32 {
 

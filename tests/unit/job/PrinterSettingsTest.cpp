@@ -1,4 +1,4 @@
-#include "job/PrinterSettings.h"
+#include "job/SettingsLoading.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +12,10 @@ using fakes::hex;
 
 class PrinterSettingsTest : public ::testing::Test {
  protected:
-  job::PrinterSettings load(char16_t model = u'P') {
+  page::PrinterSettings load(char16_t model = u'P') {
     auto printer = spooler.open(u"P");
-    job::PrinterSettings settings;
-    EXPECT_TRUE(job::loadPrinterSettings(*printer, settings));
+    page::PrinterSettings settings;
+    job::loadPrinterSettings(*printer, settings);
     job::decideHighSpeedMode(model, settings);
     job::readFirmwareVersion(*printer, settings);
     return settings;
@@ -25,7 +25,7 @@ class PrinterSettingsTest : public ::testing::Test {
 };
 
 TEST_F(PrinterSettingsTest, MissingValuesGiveTheirDefaultsInTheReadOrder) {
-  const job::PrinterSettings s = load();
+  const page::PrinterSettings s = load();
   Bytes table(s.barcodeTable.begin(), s.barcodeTable.end());
   EXPECT_EQ(Bytes(table.begin(), table.begin() + 32),
             hex("0A 00 00 00 00 00 00 00 00 00 00 00 01 00 00 00"
@@ -71,7 +71,7 @@ TEST_F(PrinterSettingsTest, BandRowLimitRules) {
 TEST_F(PrinterSettingsTest, ShortValuesFillTheFirstBytesAndLongOnesFail) {
   state.data["PRTDATA_IDX_BARCODE"] = Bytes(100, 0x11);
   state.data["PRTDATA_IDX_BARCODE_2D"] = hex("09 03");
-  job::PrinterSettings s = load();
+  page::PrinterSettings s = load();
   EXPECT_EQ(s.barcodeTable[99], 0x11);
   EXPECT_EQ(s.barcodeTable[100], 0x00);  // no defaults applied
   EXPECT_EQ(s.barcodeTable[128], 0x00);

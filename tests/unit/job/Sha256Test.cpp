@@ -1,4 +1,4 @@
-#include "job/Sha256.h"
+#include "base/Sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 namespace {
 
 std::string digest(const std::string& text) {
-  return job::sha256Hex(std::span<const std::uint8_t>(
+  return base::sha256Hex(std::span<const std::uint8_t>(
       reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 

@@ -46,7 +46,7 @@ class BarcodeBuilders : public ::testing::Test {
     return r;
   }
 
-  job::PrinterSettings settings = pagetest::defaultSettings();
+  page::PrinterSettings settings = pagetest::defaultSettings();
 };
 
 TEST_F(BarcodeBuilders, WorkedExamplesWithDefaultSettings) {

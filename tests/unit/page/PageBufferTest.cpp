@@ -16,7 +16,7 @@ TEST(PageBuffer, HeaderFieldsAndMargin) {
   ASSERT_TRUE(buffer.ok());
   EXPECT_EQ(buffer.length(), 3u);
   EXPECT_EQ(buffer.state(), 2);
-  page::StreamView s = buffer.stream();
+  stream::StreamView s = buffer.stream();
   EXPECT_EQ(s.length, 3u);
   EXPECT_EQ(s.capacity, 3u + 10 + 256);
   EXPECT_EQ(s.at(3), 0x55);
@@ -38,7 +38,7 @@ TEST(PageBuffer, LengthBeyondTheFileIsLoweredToWhatTheFileHolds) {
 }
 
 TEST(PageBuffer, ShortReadKeepsOnlyTheBytesRead) {
-  page::HeapBlock block = page::HeapBlock::zeroed(5 + 8 + 256);
+  base::HeapBlock block = base::HeapBlock::zeroed(5 + 8 + 256);
   const Bytes file = fakes::pageFile(hex("01 02 03 04 05 06 07 08"));
   std::copy(file.begin(), file.begin() + 7, block.data());  // only 7 of 13 bytes arrived
   page::PageBuffer buffer = page::PageBuffer::adopt(std::move(block), 7);
@@ -47,12 +47,12 @@ TEST(PageBuffer, ShortReadKeepsOnlyTheBytesRead) {
 
 TEST(PageMarkers, MatchingNeverLeavesTheBuffer) {
   Bytes data = hex("00 1D 76 30 00 98 07");
-  page::StreamView s{data.data(), 7, data.size()};
+  stream::StreamView s{data.data(), 7, data.size()};
   EXPECT_TRUE(s.rasterAt(1));
   EXPECT_FALSE(s.rasterAt(0));
-  EXPECT_FALSE(s.matches(5, page::PageMarkers::kPlaceholderMarker));  // would run past the end
-  EXPECT_FALSE(s.matches(7, page::PageMarkers::kFeed));
-  EXPECT_FALSE(s.matches(100, page::PageMarkers::kFeed));
+  EXPECT_FALSE(s.matches(5, stream::PageMarkers::kPlaceholderMarker));  // would run past the end
+  EXPECT_FALSE(s.matches(7, stream::PageMarkers::kFeed));
+  EXPECT_FALSE(s.matches(100, stream::PageMarkers::kFeed));
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ bool refImageOnly(const RefPage& r, std::vector<std::string>& lines) {
   return true;
 }
 
-Bytes refTextPage(const RefPage& r, const job::PrinterSettings& settings, std::uint8_t& hc) {
+Bytes refTextPage(const RefPage& r, const page::PrinterSettings& settings, std::uint8_t& hc) {
   Bytes out;
   if (r.length <= 15) return out;
   for (std::size_t w = 0; w < r.length;) {
@@ -199,7 +199,7 @@ TEST(PageProcessorReference, RandomPagesMatchAPlainReading) {
       refCutFixups(ref, replace);
       Bytes expected;
       if (refImageOnly(ref, lines)) {
-        page::StreamView view{ref.buf.data(), ref.length, ref.buf.size()};
+        stream::StreamView view{ref.buf.data(), ref.length, ref.buf.size()};
         expected.assign(ref.buf.begin(),
                         ref.buf.begin() + raster::mergeBands(view, p.settings.bandRowLimit));
       } else {

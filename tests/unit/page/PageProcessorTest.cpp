@@ -40,8 +40,8 @@ Bytes removed(Bytes b, std::ptrdiff_t at) {
 /// What the band merger makes of `stream`, the oracle for the raster route.
 Bytes merged(Bytes stream, std::uint32_t bandRowLimit) {
   stream.resize(stream.size() + 256);
-  page::StreamView view{stream.data(), static_cast<std::uint32_t>(stream.size() - 256),
-                        stream.size()};
+  stream::StreamView view{stream.data(), static_cast<std::uint32_t>(stream.size() - 256),
+                          stream.size()};
   stream.resize(raster::mergeBands(view, bandRowLimit));
   return stream;
 }
@@ -112,7 +112,7 @@ TEST_F(PageProcessor, RemovalPullsInTheBytesThatFollowedTheOldEnd) {
   page::PageBuffer buffer = page::PageBuffer::fromFileBytes(file);
   page::processPage(buffer, p.job);
   ASSERT_EQ(buffer.length(), 26u);
-  const page::StreamView s = buffer.stream();
+  const stream::StreamView s = buffer.stream();
   // Positions 22..25 hold the old tail, 26..29 the four bytes behind the old end; from
   // the old end on the buffer is as it was.
   EXPECT_EQ(toHex(Bytes(s.data + 22, s.data + 31)), "61 62 63 64 F1 F2 F3 F4 F1");

@@ -9,17 +9,17 @@
 #include "fakes/Bytes.h"
 #include "fakes/FakeDebugOutput.h"
 #include "fakes/FakeSpooler.h"
-#include "job/PrinterSettings.h"
 #include "page/PageProcessor.h"
+#include "page/PrinterSettings.h"
 
 namespace pagetest {
 
 using fakes::Bytes;
 
 /// The settings of a printer that stores none of its values.
-inline job::PrinterSettings defaultSettings() {
-  job::PrinterSettings settings;
-  job::applyBarcodeDefaults(settings.barcodeTable);
+inline page::PrinterSettings defaultSettings() {
+  page::PrinterSettings settings;
+  page::applyBarcodeDefaults(settings.barcodeTable);
   settings.twoDCode = {0x02, 0x00, 0x01, 0x01, 0x00};
   return settings;
 }
@@ -71,7 +71,7 @@ struct PrinterPage {
   fakes::FakePrinterState* state = nullptr;
   std::unique_ptr<platform::Printer> printer;
   fakes::FakeDebugOutput debug;
-  job::PrinterSettings settings = defaultSettings();
+  page::PrinterSettings settings = defaultSettings();
   page::OutputBuffer output = page::OutputBuffer::allocate();
   page::PageJob job;
 };

@@ -170,7 +170,7 @@ TEST_F(TextPagePath, ClaimsPastTheBufferEndThePage) {
   EXPECT_EQ(send(concat({text("0123456789ABCDEF"), hex("1D 76 30")})), text("0123456789ABCDEF"));
   // A bare marker at the very end of the buffer: the data run stops at the buffer end.
   Bytes bare = concat({text("0123456789"), placeholder(9)});
-  page::StreamView view{bare.data(), static_cast<std::uint32_t>(bare.size()), bare.size()};
+  stream::StreamView view{bare.data(), static_cast<std::uint32_t>(bare.size()), bare.size()};
   p.output.reset();
   page::buildTextPage(view, p.output, p.settings, heightClass_);
   EXPECT_EQ(Bytes(p.output.data(), p.output.data() + p.output.outLen),

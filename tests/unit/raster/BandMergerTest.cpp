@@ -19,7 +19,7 @@ Bytes merge(const Bytes& stream, std::uint32_t limit, int* writes = nullptr) {
   printer->startDoc({u"d", std::nullopt, u"RAW"});
   printer->startPage();
   page::PageBuffer buffer = page::PageBuffer::fromFileBytes(fakes::pageFile(stream));
-  raster::BandMerger(buffer.stream(), limit, *printer);
+  raster::writeBandedPage(buffer.stream(), limit, *printer);
   if (writes) *writes = static_cast<int>(state.documents[0].writes.size());
   return state.documents[0].bytes();
 }

@@ -32,8 +32,8 @@ struct Sent {
 };
 
 /// Runs the writer on `view`, with `allocate` for its buffers.
-Sent sendView(page::StreamView view, std::uint32_t limit,
-              raster::BlockSource allocate = &page::HeapBlock::zeroed) {
+Sent sendView(stream::StreamView view, std::uint32_t limit,
+              raster::BlockSource allocate = &base::HeapBlock::zeroed) {
   fakes::FakeSpooler spooler;
   auto& state = spooler.addPrinter(u"P");
   auto printer = spooler.open(u"P");
@@ -51,7 +51,7 @@ Sent sendView(page::StreamView view, std::uint32_t limit,
 
 /// Runs the writer on `stream` loaded as a page file, behind which lies the zero margin.
 Sent send(const Bytes& stream, std::uint32_t limit,
-          raster::BlockSource allocate = &page::HeapBlock::zeroed) {
+          raster::BlockSource allocate = &base::HeapBlock::zeroed) {
   page::PageBuffer buffer = page::PageBuffer::fromFileBytes(fakes::pageFile(stream));
   return sendView(buffer.stream(), limit, allocate);
 }
@@ -193,9 +193,9 @@ TEST(CompressedRasterWriter, BandCountStopsAtItsSixteenBitMaximum) {
 // Allocation seams: a block source that records what was asked and fails one size.
 std::vector<std::size_t> asked;
 std::size_t failing = 0;
-page::HeapBlock recordingSource(std::size_t size) {
+base::HeapBlock recordingSource(std::size_t size) {
   asked.push_back(size);
-  return size == failing ? page::HeapBlock{} : page::HeapBlock::zeroed(size);
+  return size == failing ? base::HeapBlock{} : base::HeapBlock::zeroed(size);
 }
 
 TEST(CompressedRasterWriter, BuffersThatCannotBeHadDeclineThePage) {
@@ -229,7 +229,7 @@ TEST(CompressedRasterWriter, OutputPastFiveMiBIsDeclined) {
   // The same rule on a small output: the 31-byte worked example needs all of 31 bytes.
   Bytes page = hex("1D 76 30 00 02 00 01 00 0F F0 0D");
   page.resize(page.size() + 256, 0);
-  const page::StreamView view{page.data(), 11, page.size()};
+  const stream::StreamView view{page.data(), 11, page.size()};
   Bytes coding(raster::kCodingBufferSize, 0);
   Bytes output(31, 0);
   EXPECT_EQ(raster::buildCompressedStream(view, 20, coding, output),
@@ -349,8 +349,8 @@ TEST(CompressedRasterWriter, RandomPagesMatchTheWriterAsTheRulesAreWritten) {
 
     Bytes page = stream;
     page.resize(stream.size() + 256, 0);
-    const page::StreamView view{page.data(), static_cast<std::uint32_t>(stream.size()),
-                                page.size()};
+    const stream::StreamView view{page.data(), static_cast<std::uint32_t>(stream.size()),
+                                  page.size()};
     const auto size = raster::buildCompressedStream(view, limit, coding, output);
     ASSERT_EQ(size.has_value(), expected.has_value()) << "page " << i;
     if (size) {

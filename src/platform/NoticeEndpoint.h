@@ -1,8 +1,7 @@
-// The notice endpoint (a mailslot on Windows) and the threads the relay starts.
+// The notice endpoint (a mailslot on Windows): whole messages, one reader at a time.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <span>
 
@@ -28,23 +27,6 @@ class NoticeEndpoint {
   virtual ~NoticeEndpoint() = default;
   /// Creates the endpoint; null with `error` set (183 when the name is taken) on failure.
   virtual std::unique_ptr<NoticeReader> create(std::uint32_t& error) = 0;
-};
-
-/// A thread whose handle is kept, to be waited for with a time limit.
-class ThreadHandle {
- public:
-  virtual ~ThreadHandle() = default;
-  /// Waits up to `ms` milliseconds; true when the thread has ended.
-  virtual bool waitFor(std::uint32_t ms) = 0;
-};
-
-class Threads {
- public:
-  virtual ~Threads() = default;
-  /// Starts a detached thread; false when it can't be started (the body is not run).
-  virtual bool startDetached(std::function<void()> body) = 0;
-  /// Starts a thread whose handle the caller keeps; null when it can't be started.
-  virtual std::unique_ptr<ThreadHandle> start(std::function<void()> body) = 0;
 };
 
 }  // namespace platform

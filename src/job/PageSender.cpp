@@ -1,4 +1,4 @@
-#include "job/DocumentPages.h"
+#include "job/PageSender.h"
 
 #include <array>
 
@@ -6,7 +6,7 @@ namespace job {
 
 void loadJobSettings(platform::Printer& printer, char16_t modelFirstUnit,
                      PrinterSettings& settings) {
-  (void)loadPrinterSettings(printer, settings);  // succeeds in every case
+  loadPrinterSettings(printer, settings);
   decideHighSpeedMode(modelFirstUnit, settings);
   readFirmwareVersion(printer, settings);
 }

@@ -1,25 +1,15 @@
-// The printer's settings for one job, read from the printer's data store.
+// The printer's settings for one job, as the page processing reads them.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
-#include "platform/Spooler.h"
-
-namespace job {
+namespace page {
 
 inline constexpr std::size_t kBarcodeTableSize = 180;
 inline constexpr std::size_t kBarcodeEntryCount = 11;
-
-/// The printer-data value names, as the driver stores them.
-inline constexpr char kValueBarcode[] = "PRTDATA_IDX_BARCODE";
-inline constexpr char kValueBarcode2D[] = "PRTDATA_IDX_BARCODE_2D";
-inline constexpr char kValueBandRows[] = "PRTDATA_IDX_TEST";
-inline constexpr char kValueHighSpeed[] = "PRTDATA_IDX_HIGH_SPEED_MODE";
-inline constexpr char kValueWatermark[] = "PRTDATA_IDX_WATERMARK_PROP";
-inline constexpr char kValueHalftone[] = "PRTDATA_IDX_HALFTONE_PROP";
-inline constexpr char kValueFirmware[] = "TIVORAN_FIRMWARE_VERSION";
 
 /// The parameters of one 1D barcode type, as the builders read them from the table.
 struct BarcodeTypeEntry {
@@ -52,14 +42,4 @@ struct PrinterSettings {
 /// Writes the default image of the barcode table (offsets 0 to 147).
 void applyBarcodeDefaults(std::array<std::uint8_t, kBarcodeTableSize>& table);
 
-/// Reads the six values through the printer, each with its rule for a failed read.
-/// Always succeeds.
-bool loadPrinterSettings(platform::Printer& printer, PrinterSettings& settings);
-
-/// Rewrites highSpeedMode with its effective value for the job.
-void decideHighSpeedMode(char16_t modelFirstUnit, PrinterSettings& settings);
-
-/// Reads the firmware version string; its result is not examined.
-void readFirmwareVersion(platform::Printer& printer, PrinterSettings& settings);
-
-}  // namespace job
+}  // namespace page

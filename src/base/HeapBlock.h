@@ -7,7 +7,7 @@
 #include <memory>
 #include <span>
 
-namespace page {
+namespace base {
 
 /// Owns one block from calloc or malloc, freed with the object.
 class HeapBlock {
@@ -49,4 +49,4 @@ class HeapBlock {
   std::size_t size_ = 0;
 };
 
-}  // namespace page
+}  // namespace base

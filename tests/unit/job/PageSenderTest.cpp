@@ -1,4 +1,4 @@
-#include "job/DocumentPages.h"
+#include "job/PageSender.h"
 
 #include <gtest/gtest.h>
 
@@ -10,13 +10,13 @@ using fakes::Bytes;
 using fakes::hex;
 using pagetest::text;
 
-TEST(DocumentPages, SettingsLoadInTheRunnersOrder) {
+TEST(PageSender, SettingsLoadInTheRunnersOrder) {
   pagetest::PrinterPage p;
   p.state->data[job::kValueHighSpeed] = hex("01 00 00 00");
   p.state->data[job::kValueFirmware] = text("P1.02");
   p.state->data[job::kValueBandRows] = hex("00");
   for (auto [model, mode] : {std::pair{u'P', 1u}, {u'T', 0u}, {u'\0', 0u}}) {
-    job::PrinterSettings settings;
+    page::PrinterSettings settings;
     p.spooler.calls.clear();
     job::loadJobSettings(*p.printer, model, settings);
     EXPECT_EQ(settings.highSpeedMode, mode);
@@ -32,7 +32,7 @@ TEST(DocumentPages, SettingsLoadInTheRunnersOrder) {
   }
 }
 
-TEST(DocumentPages, PagesUntilTheLastCloseTheDocumentWithOneZero) {
+TEST(PageSender, PagesUntilTheLastCloseTheDocumentWithOneZero) {
   pagetest::PrinterPage p;
   auto load = [](const Bytes& stream, std::uint8_t state) {
     return page::PageBuffer::fromFileBytes(fakes::pageFile(stream, state));

@@ -6,11 +6,11 @@
 #include <span>
 #include <string>
 
-namespace job {
+namespace base {
 
 std::array<std::uint8_t, 32> sha256(std::span<const std::uint8_t> data);
 
 /// The digest as 64 lower-case hexadecimal digits.
 std::string sha256Hex(std::span<const std::uint8_t> data);
 
-}  // namespace job
+}  // namespace base

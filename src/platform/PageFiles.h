@@ -1,4 +1,4 @@
-// The public folder and the driver's page files.
+// The driver's page files.
 #pragma once
 
 #include <cstddef>
@@ -8,13 +8,6 @@
 #include <string>
 
 namespace platform {
-
-class KnownFolders {
- public:
-  virtual ~KnownFolders() = default;
-  /// The default path of the public folder; false with `error` set when it can't be had.
-  virtual bool publicFolder(std::u16string& path, std::uint32_t& error) = 0;
-};
 
 /// A page file opened for reading with no sharing. Destroying it closes the file.
 class PageFile {

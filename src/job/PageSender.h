@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "job/PrinterSettings.h"
+#include "job/SettingsLoading.h"
 #include "page/PageBuffer.h"
 #include "page/PageProcessor.h"
 #include "platform/Spooler.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-namespace page {
+namespace stream {
 
 using Marker = std::span<const std::uint8_t>;
 
@@ -23,30 +23,4 @@ struct PageMarkers {
   static constexpr std::uint8_t kSeparator = 0x0D;  // CR
 };
 
-/// A page's command stream inside its page buffer. `length` bytes are processed; the
-/// buffer goes on to `capacity` bytes (the margin), which look-ahead reads may reach.
-/// Every read and write goes through the helpers below, which never leave the buffer:
-/// positions past `capacity` read as zero, like the margin before them.
-struct StreamView {
-  std::uint8_t* data = nullptr;
-  std::uint32_t length = 0;
-  std::size_t capacity = 0;
-
-  [[nodiscard]] std::uint8_t at(std::size_t pos) const { return pos < capacity ? data[pos] : 0; }
-
-  /// Whether `marker` occurs at `pos`, compared byte for byte.
-  [[nodiscard]] bool matches(std::size_t pos, Marker marker) const {
-    if (pos > capacity || capacity - pos < marker.size()) return false;
-    for (std::size_t i = 0; i < marker.size(); ++i) {
-      if (data[pos + i] != marker[i]) return false;
-    }
-    return true;
-  }
-
-  /// Whether a raster command header (1D 76 30 00) stands at `pos`.
-  [[nodiscard]] bool rasterAt(std::size_t pos) const {
-    return matches(pos, PageMarkers::kRasterCommand);
-  }
-};
-
-}  // namespace page
+}  // namespace stream

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace page {
+namespace stream {
 
 /// The first position in [from, end) of `data` holding `value`; `end` when there is none.
 inline std::size_t findByte(const std::uint8_t* data, std::size_t from, std::size_t end,
@@ -49,4 +49,4 @@ class CandidateFinder {
   std::array<std::size_t, N> hits_{};
 };
 
-}  // namespace page
+}  // namespace stream

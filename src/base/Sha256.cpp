@@ -1,9 +1,9 @@
-#include "job/Sha256.h"
+#include "base/Sha256.h"
 
 #include <bit>
 #include <vector>
 
-namespace job {
+namespace base {
 namespace {
 
 constexpr std::array<std::uint32_t, 64> kRound{
@@ -70,4 +70,4 @@ std::string sha256Hex(std::span<const std::uint8_t> data) {
   return hex;
 }
 
-}  // namespace job
+}  // namespace base

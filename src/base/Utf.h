@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
+namespace base {
 
 /// Converts UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 inline std::string toUtf8(std::u16string_view in) {
@@ -83,4 +83,4 @@ inline std::u16string toUtf16(std::string_view in) {
   return out;
 }
 
-}  // namespace platform
+}  // namespace base
