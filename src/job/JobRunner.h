@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,9 @@ struct JobRequest {
   std::uint32_t copyCount = 0;
   char16_t modelFirstUnit = 0;  // only the first unit of the model name is ever read
   std::uint32_t cutMode = 0;
+  /// The account that posted the notice, where the endpoint tells it (a uid on Linux);
+  /// none on Windows, where the mailslot does not say.
+  std::optional<std::uint32_t> sender;
 };
 
 /// Relays the job: sends copyCount RAW documents built from the page files, deletes
