@@ -33,6 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       'a', 'g', 'e', ' ', 'o', 'f', ' ', 'j', 'o', 'b'};
   fakes::FakeDebugOutput debug;
   job::JobPorts ports{spooler, locks, folders, files, clock, debug};
-  job::runJob(ports, job::JobRequest{u"P", 1, 1, u'P', flags & 0x40 ? 4u : 0u});
+  job::runJob(ports, job::JobRequest{u"P", 1, 1, u'P', flags & 0x40 ? 4u : 0u, std::nullopt});
   return 0;
 }

@@ -139,7 +139,7 @@ class RelayEndToEnd : public ::testing::Test {
     fakes::FakeDebugOutput debug;
     job::JobPorts ports{spooler, locks, folders, files, clock, debug};
     const std::u16string name = win32::utf16(printerName);
-    job::runJob(ports, job::JobRequest{name, id, 1, model, cutMode});
+    job::runJob(ports, job::JobRequest{name, id, 1, model, cutMode, std::nullopt});
     debugLines = debug.lines;
     const auto& documents = spooler.printer(name).documents;
     if (documents.size() != 1 || documents[0].info.outputFile != u"SpoolRelayer_00.bin") return {};

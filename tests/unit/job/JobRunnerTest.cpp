@@ -20,7 +20,7 @@ constexpr std::uint32_t kJob = 0x2A;
 class JobRunnerTest : public ::testing::Test {
  protected:
   void run(std::uint32_t copies, char16_t model = u'T') {
-    job::JobRequest request{kPrinter, kJob, copies, model, 0};
+    job::JobRequest request{kPrinter, kJob, copies, model, 0, std::nullopt};
     job::runJob(ports, request);
   }
   std::u16string path(std::uint32_t page) {
