@@ -148,7 +148,7 @@ class JobRun {
     output_.reset();
     const std::u16string path =
         pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, pageIndex_);
-    std::unique_ptr<platform::PageFile> file = ports_.files.open(path);
+    std::unique_ptr<platform::PageFile> file = ports_.files.open(path, request_.sender);
     if (!file) {
       if (retryCount_ >= kPageWaits) return false;
       ports_.clock.sleepMs(kPageWaitMs);
@@ -216,7 +216,7 @@ class JobRun {
 
   void tail() {
     if (printer_) {
-      (void)removeFinishedJob(*printer_, request_.jobId);
+      (void)removeFinishedJob(*printer_, request_.jobId, request_.sender);
       printer_.reset();
     }
     if (lock_) {
@@ -282,12 +282,15 @@ std::u16string pageFilePath(std::u16string_view spoolDirectory, char16_t separat
   return path;
 }
 
-bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId) {
+bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId,
+                       std::optional<std::uint32_t> sender) {
   std::vector<platform::JobEntry> entries;
   const bool listed = printer.enumJobs(entries);
+  const bool anyOwner = !sender || *sender == platform::kSuperuser;
   for (const platform::JobEntry& entry : entries) {
     if (entry.jobId == jobId && (entry.status == platform::kJobStatusPrinted ||
                                  entry.status == platform::kJobStatusComplete)) {
+      if (!anyOwner && entry.owner != sender) return listed;  // another account's job
       return printer.deleteJob(entry);
     }
   }

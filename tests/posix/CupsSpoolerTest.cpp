@@ -314,7 +314,7 @@ TEST_F(CupsSpoolerTest, FinishedJobIsRemovedByTheRunnerAndPurgedFromTheHistory) 
   ASSERT_GT(id, 0);
   ASSERT_EQ(waitForStatus(id, platform::kJobStatusPrinted), platform::kJobStatusPrinted);
 
-  EXPECT_TRUE(job::removeFinishedJob(*printer_, static_cast<std::uint32_t>(id)));
+  EXPECT_TRUE(job::removeFinishedJob(*printer_, static_cast<std::uint32_t>(id), std::nullopt));
   std::vector<JobEntry> entries;
   ASSERT_TRUE(printer_->enumJobs(entries));
   for (const JobEntry& e : entries) EXPECT_NE(e.jobId, static_cast<std::uint32_t>(id));
@@ -323,7 +323,8 @@ TEST_F(CupsSpoolerTest, FinishedJobIsRemovedByTheRunnerAndPurgedFromTheHistory) 
   EXPECT_EQ(jobs.find(id), nullptr);
 
   // Deleting it again: no such job.
-  EXPECT_FALSE(printer_->deleteJob({static_cast<std::uint32_t>(id), platform::kJobStatusPrinted}));
+  EXPECT_FALSE(printer_->deleteJob(
+      {static_cast<std::uint32_t>(id), platform::kJobStatusPrinted, std::nullopt}));
   EXPECT_EQ(spooler_.lastError(), posix::kErrorInvalidParameter);
 }
 

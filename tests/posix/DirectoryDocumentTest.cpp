@@ -165,7 +165,7 @@ TEST_F(DirectoryDocumentTest, PrinterFolderVanishingMidDocumentFailsTheCalls) {
   std::uint32_t needed = 0;
   EXPECT_FALSE(printer->queryInfoSize(needed));
   EXPECT_EQ(spooler.lastError(), platform::kErrorInvalidPrinterName);
-  std::vector<platform::JobEntry> entries{{1, 1}};
+  std::vector<platform::JobEntry> entries{{1, 1, std::nullopt}};
   EXPECT_FALSE(printer->enumJobs(entries));
   EXPECT_TRUE(entries.empty());
   std::vector<std::uint8_t> value(4);

@@ -122,7 +122,7 @@ TEST_F(DirectorySpoolerTest, PrinterDataReadsLikeGetPrinterData) {
 
 TEST_F(DirectorySpoolerTest, QueueListsJobFilesInIdOrderAndDeletes) {
   auto printer = openReceipt();
-  std::vector<JobEntry> entries{{1, 1}};
+  std::vector<JobEntry> entries{{1, 1, std::nullopt}};
   ASSERT_TRUE(printer->enumJobs(entries));  // no queue folder: an empty queue
   EXPECT_TRUE(entries.empty());
 

@@ -28,7 +28,7 @@ class PosixPageFilesTest : public ::testing::Test {
 
 TEST_F(PosixPageFilesTest, ReadsSizeAndBytesFromTheStart) {
   dir.write("page.bin", "0123456789");
-  auto file = files.open(path("page.bin"));
+  auto file = files.open(path("page.bin"), std::nullopt);
   ASSERT_TRUE(file);
   std::uint64_t size = 0;
   ASSERT_TRUE(file->size(size));
@@ -46,7 +46,7 @@ TEST_F(PosixPageFilesTest, ReadsSizeAndBytesFromTheStart) {
 
 TEST_F(PosixPageFilesTest, EmptyFileOpensWithSizeZero) {
   dir.write("empty.bin", "");
-  auto file = files.open(path("empty.bin"));
+  auto file = files.open(path("empty.bin"), std::nullopt);
   ASSERT_TRUE(file);
   std::uint64_t size = 1;
   ASSERT_TRUE(file->size(size));
@@ -60,19 +60,19 @@ TEST_F(PosixPageFilesTest, FileLockedByItsWriterIsNotThereYet) {
   Fd writer(::open((dir / "page.bin").c_str(), O_WRONLY | O_CLOEXEC));
   ASSERT_TRUE(writer);
   ASSERT_EQ(::flock(writer.get(), LOCK_EX | LOCK_NB), 0);
-  EXPECT_EQ(files.open(path("page.bin")), nullptr);
+  EXPECT_EQ(files.open(path("page.bin"), std::nullopt), nullptr);
   ASSERT_EQ(::flock(writer.get(), LOCK_UN), 0);
-  EXPECT_NE(files.open(path("page.bin")), nullptr);
+  EXPECT_NE(files.open(path("page.bin"), std::nullopt), nullptr);
 }
 
 TEST_F(PosixPageFilesTest, OpenFileIsHeldAgainstWritersAndOtherReaders) {
   dir.write("page.bin", "data");
-  auto file = files.open(path("page.bin"));
+  auto file = files.open(path("page.bin"), std::nullopt);
   ASSERT_TRUE(file);
   Fd writer(::open((dir / "page.bin").c_str(), O_WRONLY | O_CLOEXEC));
   ASSERT_TRUE(writer);
   EXPECT_NE(::flock(writer.get(), LOCK_EX | LOCK_NB), 0);
-  EXPECT_EQ(files.open(path("page.bin")), nullptr);
+  EXPECT_EQ(files.open(path("page.bin"), std::nullopt), nullptr);
   file.reset();
   EXPECT_EQ(::flock(writer.get(), LOCK_EX | LOCK_NB), 0);
 }
@@ -82,11 +82,32 @@ TEST_F(PosixPageFilesTest, OnlyRegularFilesCount) {
   ASSERT_EQ(::symlink((dir / "target.bin").c_str(), (dir / "link.bin").c_str()), 0);
   ASSERT_EQ(::mkfifo((dir / "fifo.bin").c_str(), 0600), 0);
   dir.makeDir("folder.bin");
-  EXPECT_EQ(files.open(path("link.bin")), nullptr);
-  EXPECT_EQ(files.open(path("fifo.bin")), nullptr);  // and the open does not block
-  EXPECT_EQ(files.open(path("folder.bin")), nullptr);
-  EXPECT_EQ(files.open(path("missing.bin")), nullptr);
-  EXPECT_NE(files.open(path("target.bin")), nullptr);
+  EXPECT_EQ(files.open(path("link.bin"), std::nullopt), nullptr);
+  EXPECT_EQ(files.open(path("fifo.bin"), std::nullopt), nullptr);  // and the open does not block
+  EXPECT_EQ(files.open(path("folder.bin"), std::nullopt), nullptr);
+  EXPECT_EQ(files.open(path("missing.bin"), std::nullopt), nullptr);
+  EXPECT_NE(files.open(path("target.bin"), std::nullopt), nullptr);
+}
+
+// Who posted the notice decides whose page files it may have printed. Changing owners
+// needs root; the uids need no accounts.
+TEST_F(PosixPageFilesTest, FileOfAnotherAccountIsNotThereYet) {
+  if (::geteuid() != 0) GTEST_SKIP() << "changing a file's owner needs root";
+  constexpr std::uint32_t kOwner = 4242, kOther = 65534, kRoot = 0;
+  dir.write("owned.bin", "data");
+  dir.write("roots.bin", "data");
+  ASSERT_EQ(::chown((dir / "owned.bin").c_str(), kOwner, kOwner), 0);
+
+  EXPECT_EQ(files.open(path("owned.bin"), kOther), nullptr);
+  // A refused file is left unlocked for its writer.
+  Fd writer(::open((dir / "owned.bin").c_str(), O_RDONLY | O_CLOEXEC));
+  EXPECT_EQ(::flock(writer.get(), LOCK_EX | LOCK_NB), 0);
+  writer.reset();
+
+  EXPECT_NE(files.open(path("owned.bin"), kOwner), nullptr);
+  EXPECT_NE(files.open(path("owned.bin"), kRoot), nullptr);         // root reaches every job
+  EXPECT_NE(files.open(path("owned.bin"), std::nullopt), nullptr);  // no sender told
+  EXPECT_NE(files.open(path("roots.bin"), kOther), nullptr);        // root's files serve all
 }
 
 TEST_F(PosixPageFilesTest, RemoveDeletesTheFile) {

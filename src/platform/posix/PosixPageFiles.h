@@ -13,8 +13,11 @@ namespace posix {
 class PosixPageFiles : public platform::PageFiles {
  public:
   /// Null when the file is missing, is a symbolic link, is not a regular file (a FIFO is
-  /// never waited on), is locked by its writer, or can't be opened.
-  std::unique_ptr<platform::PageFile> open(const std::u16string& path) override;
+  /// never waited on), is locked by its writer, or can't be opened; and when the notice's
+  /// `sender` is known and is not root, for a file owned by any account but the sender
+  /// and root, so no account has another's page files printed (or deleted).
+  std::unique_ptr<platform::PageFile> open(const std::u16string& path,
+                                           std::optional<std::uint32_t> sender) override;
   void remove(const std::u16string& path) override;
   char16_t separator() const override { return u'/'; }
 };

@@ -19,7 +19,8 @@ class Win32KnownFolders : public platform::KnownFolders {
 /// open fails with a sharing violation and counts as not there yet.
 class Win32PageFiles : public platform::PageFiles {
  public:
-  std::unique_ptr<platform::PageFile> open(const std::u16string& path) override;
+  std::unique_ptr<platform::PageFile> open(const std::u16string& path,
+                                           std::optional<std::uint32_t> sender) override;
   void remove(const std::u16string& path) override;
   char16_t separator() const override { return u'\\'; }
 };
