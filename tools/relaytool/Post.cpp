@@ -118,18 +118,36 @@ bool readWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
   return ok;
 }
 
+/// Creates a temporary file beside `path` that did not exist before: never a file or a
+/// link someone else put there. -1 when none can be made.
+int createTemporary(const std::string& path, std::string& temp) {
+  const std::size_t slash = path.rfind('/');
+  const std::string stem =
+      path.substr(0, slash + 1) + "." + path.substr(slash + 1) + "." + std::to_string(::getpid());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = attempt == 0 ? stem : stem + "." + std::to_string(attempt);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
 /// Writes `bytes` to a temporary name beside `path` and renames it into place, so the
 /// relay never opens half a file.
 bool writeInPlace(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  const std::size_t slash = path.rfind('/');
-  const std::string temp =
-      path.substr(0, slash + 1) + "." + path.substr(slash + 1) + "." + std::to_string(::getpid());
-  FILE* f = std::fopen(temp.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
+  std::string temp;
+  const int fd = createTemporary(path, temp);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  const bool closed = ::close(fd) == 0;
+  if (done != bytes.size() || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
     return false;
   }
   return true;
