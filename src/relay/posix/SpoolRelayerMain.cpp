@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "platform/posix/PosixPageFiles.h"
 #include "platform/posix/PosixThreads.h"
 #include "platform/posix/SocketNoticeEndpoint.h"
+#include "platform/posix/StartupChecks.h"
 #include "platform/posix/StderrDebugOutput.h"
 #if SPR_HAVE_CUPS
 #include "platform/posix/CupsSpooler.h"
@@ -30,7 +32,7 @@ struct Options {
   std::string publicDir = "/var/spool/spoolrelayer";
   std::string spooler = "dir:/var/spool/spoolrelayer/printers";
   std::string endpoint = "TIVORAN";
-  std::string lockDir;  // the public folder unless given
+  std::string lockDir = "/run/spoolrelayer";  // the service's runtime directory
 };
 
 void usage() {
@@ -38,6 +40,48 @@ void usage() {
       "usage: spoolrelayer [--public-dir DIR] [--spooler dir:ROOT|cups] [--endpoint NAME]\n"
       "                    [--lock-dir DIR]\n",
       stderr);
+}
+
+/// Says why the relay can't start with `what`, on standard error as its one last line.
+bool cannotUse(const std::string& what, const std::string& why) {
+  std::fprintf(stderr, "spoolrelayer: cannot use %s: %s\n", what.c_str(), why.c_str());
+  return false;
+}
+
+bool checkFolder(const std::string& path, posix::FolderUse use) {
+  const std::string problem = posix::folderProblem(path, use);
+  return problem.empty() || cannotUse(path, problem);
+}
+
+/// The public folder and its TIVORAN, the directory spooler's root (CUPS may start later)
+/// and the lock folder; then the endpoint, whose name is bound here and kept for the
+/// first listener. A problem gives the relay's own line for it where there is one, then
+/// a line naming what and why.
+bool readyToServe(const Options& options, platform::KnownFolders& folders,
+                  platform::DebugOutput& debug, posix::SocketNoticeEndpoint& endpoint) {
+  std::u16string found;
+  std::uint32_t error = 0;
+  if (!folders.publicFolder(found, error)) {
+    debug.report("SHGetKnownFolderPath Error : 0x%08x \n", error);
+  }
+  if (!checkFolder(options.publicDir, posix::FolderUse::kTraverse) ||
+      !checkFolder(options.publicDir + "/TIVORAN", posix::FolderUse::kWrite)) {
+    return false;
+  }
+  if (options.spooler.rfind("dir:", 0) == 0 &&
+      !checkFolder(options.spooler.substr(4), posix::FolderUse::kRead)) {
+    return false;
+  }
+  if (!checkFolder(options.lockDir, posix::FolderUse::kPrivate)) return false;
+  int cause = 0;
+  if (!endpoint.reserve(error, cause)) {
+    debug.report("CreateMailslot Error : 0x%08x \n", error);
+    const std::string why = cause == EADDRINUSE     ? "another process holds it"
+                            : cause == ENAMETOOLONG ? "longer than a socket address allows"
+                                                    : std::strerror(cause);
+    return cannotUse("endpoint " + options.endpoint, why);
+  }
+  return true;
 }
 
 bool parseOptions(int argc, char** argv, Options& options) {
@@ -57,7 +101,6 @@ bool parseOptions(int argc, char** argv, Options& options) {
       return false;
     }
   }
-  if (options.lockDir.empty()) options.lockDir = options.publicDir;
   return true;
 }
 
@@ -84,13 +127,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "spoolrelayer: unknown spooler '%s'\n", options.spooler.c_str());
     return 2;
   }
+  // However many notices wait for one printer, the others' jobs still get descriptors.
+  (void)posix::raiseDescriptorLimit();
 
   // Every thread blocks the signals; the main thread takes them one at a time. Closing
   // (TERM, INT) plays the part of closing the hidden window; USR1 and USR2 stand for a
-  // console disconnect and connect.
+  // console disconnect and connect. HUP, which a terminal or a service manager may
+  // send, ends nothing.
   sigset_t signals;
   sigemptyset(&signals);
-  for (int sig : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2}) sigaddset(&signals, sig);
+  for (int sig : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2, SIGHUP}) sigaddset(&signals, sig);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
@@ -101,6 +147,10 @@ int main(int argc, char** argv) {
   posix::StderrDebugOutput debug;
   posix::SocketNoticeEndpoint endpoint(options.endpoint);
   posix::PosixThreads threads;
+  if (!readyToServe(options, folders, debug, endpoint)) return 1;
+  if (auto* directory = dynamic_cast<posix::DirectorySpooler*>(spooler.get())) {
+    directory->removeLeftovers();
+  }
   job::JobPorts jobPorts{*spooler, locks, folders, files, clock, debug};
   app::AppPorts appPorts{jobPorts, endpoint, threads};
   app::SessionController session(threads, [&appPorts] { app::noticeListener(appPorts); });
@@ -108,14 +158,18 @@ int main(int argc, char** argv) {
   session.onCreate();
   for (;;) {
     int sig = 0;
-    if (sigwait(&signals, &sig) != 0) continue;
+    if (sigwait(&signals, &sig) != 0 || sig == SIGHUP) continue;
     if (sig == SIGUSR1) {
       session.onConsoleDisconnect();
     } else if (sig == SIGUSR2) {
       session.onConsoleConnect();
     } else {
-      // The process ends at once, without waiting for the jobs that still run.
+      // The process ends at once, without waiting for the jobs that still run; a CUPS
+      // document being sent is cancelled, so it does not stay "incoming".
       session.onDestroy();
+#if SPR_HAVE_CUPS
+      if (auto* cups = dynamic_cast<posix::CupsSpooler*>(spooler.get())) cups->cancelOpenJobs();
+#endif
       std::fflush(nullptr);
       std::_Exit(0);
     }
