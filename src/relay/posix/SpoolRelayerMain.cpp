@@ -1,7 +1,9 @@
 // spoolrelayer: the Linux relay. Receives job notices on an abstract socket and relays
 // each job through the embedded directory spooler or CUPS.
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -54,11 +56,10 @@ bool checkFolder(const std::string& path, posix::FolderUse use) {
 }
 
 /// The public folder and its TIVORAN, the directory spooler's root (CUPS may start later)
-/// and the lock folder; then the endpoint, whose name is bound here and kept for the
-/// first listener. A problem gives the relay's own line for it where there is one, then
-/// a line naming what and why.
-bool readyToServe(const Options& options, platform::KnownFolders& folders,
-                  platform::DebugOutput& debug, posix::SocketNoticeEndpoint& endpoint) {
+/// and the lock folder. A problem gives the relay's own line for it where there is one,
+/// then a line naming what and why.
+bool foldersUsable(const Options& options, platform::KnownFolders& folders,
+                   platform::DebugOutput& debug) {
   std::u16string found;
   std::uint32_t error = 0;
   if (!folders.publicFolder(found, error)) {
@@ -72,7 +73,14 @@ bool readyToServe(const Options& options, platform::KnownFolders& folders,
       !checkFolder(options.spooler.substr(4), posix::FolderUse::kRead)) {
     return false;
   }
-  if (!checkFolder(options.lockDir, posix::FolderUse::kPrivate)) return false;
+  return checkFolder(options.lockDir, posix::FolderUse::kPrivate);
+}
+
+/// Binds the endpoint's name, kept for the first listener; a name that can't be had
+/// gives the listener's line and one naming why.
+bool endpointUsable(const Options& options, platform::DebugOutput& debug,
+                    posix::SocketNoticeEndpoint& endpoint) {
+  std::uint32_t error = 0;
   int cause = 0;
   if (!endpoint.reserve(error, cause)) {
     debug.report("CreateMailslot Error : 0x%08x \n", error);
@@ -114,9 +122,21 @@ std::unique_ptr<platform::Spooler> makeSpooler(const std::string& choice) {
   return nullptr;
 }
 
+/// Opens /dev/null on standard input, output and error where they are closed, so that no
+/// socket or file of the relay ever takes their numbers and receives its debug lines.
+void keepStandardDescriptors() {
+  for (int fd = 0; fd < 3; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int opened = ::open("/dev/null", O_RDWR);
+      if (opened >= 0 && opened != fd) ::close(opened);  // another number: leave it
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  keepStandardDescriptors();
   Options options;
   if (!parseOptions(argc, argv, options)) {
     usage();
@@ -147,10 +167,11 @@ int main(int argc, char** argv) {
   posix::StderrDebugOutput debug;
   posix::SocketNoticeEndpoint endpoint(options.endpoint);
   posix::PosixThreads threads;
-  if (!readyToServe(options, folders, debug, endpoint)) return 1;
+  if (!foldersUsable(options, folders, debug)) return 1;
   if (auto* directory = dynamic_cast<posix::DirectorySpooler*>(spooler.get())) {
-    directory->removeLeftovers();
+    directory->removeLeftovers();  // before any notice can start a document
   }
+  if (!endpointUsable(options, debug, endpoint)) return 1;
   job::JobPorts jobPorts{*spooler, locks, folders, files, clock, debug};
   app::AppPorts appPorts{jobPorts, endpoint, threads};
   app::SessionController session(threads, [&appPorts] { app::noticeListener(appPorts); });
