@@ -3,6 +3,7 @@
 #include "platform/posix/CupsSpooler.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -289,9 +290,16 @@ TEST_F(CupsSpoolerTest, ADocumentBeingSentIsListedAsSpooling) {
   std::vector<JobEntry> entries;
   ASSERT_TRUE(printer_->enumJobs(entries));
   std::optional<std::uint32_t> status;
-  for (const JobEntry& e : entries)
-    if (e.jobId == static_cast<std::uint32_t>(id)) status = e.status;
+  std::optional<std::uint32_t> owner;
+  for (const JobEntry& e : entries) {
+    if (e.jobId == static_cast<std::uint32_t>(id)) {
+      status = e.status;
+      owner = e.owner;
+    }
+  }
   EXPECT_EQ(status, posix::kJobStatusSpooling);
+  // Its originating user is this process's account.
+  EXPECT_EQ(owner, std::optional<std::uint32_t>(::getuid()));
   EXPECT_TRUE(printer_->endPage());
   EXPECT_TRUE(printer_->endDoc());
   EXPECT_EQ(waitForStatus(id, platform::kJobStatusPrinted), platform::kJobStatusPrinted);

@@ -8,6 +8,7 @@
 
 #include "base/Utf.h"
 #include "platform/posix/Fd.h"
+#include "platform/posix/PosixIo.h"
 #include "platform/posix/PosixKnownFolders.h"
 #include "platform/posix/PosixPageFiles.h"
 #include "posix/TempDir.h"
@@ -115,6 +116,36 @@ TEST_F(PosixPageFilesTest, RemoveDeletesTheFile) {
   files.remove(path("page.bin"));
   EXPECT_FALSE(dir.exists("page.bin"));
   files.remove(path("page.bin"));  // a missing file is no failure worth reporting
+}
+
+// Both ways of opening below a folder: the kernel's openat2() and the walk that stands in
+// for it on older kernels.
+TEST(OpenBeneath, NeverFollowsALinkNorLeavesTheFolder) {
+  TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  dir.makeDir("base/sub");
+  dir.write("base/sub/file", "x");
+  dir.write("outside", "x");
+  ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / "base/link").c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "base/sub").c_str(), (dir / "base/sublink").c_str()), 0);
+  ASSERT_EQ(::mkfifo((dir / "base/fifo").c_str(), 0600), 0);
+  Fd base(::open((dir / "base").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(base);
+  for (auto open : {&posix::openBeneath, &posix::openBeneathStepwise}) {
+    EXPECT_TRUE(Fd(open(base.get(), "sub/file", O_RDONLY, 0)).valid());
+    EXPECT_TRUE(Fd(open(base.get(), "sub", O_RDONLY | O_DIRECTORY, 0)).valid());
+    EXPECT_TRUE(Fd(open(base.get(), "fifo", O_RDONLY, 0)).valid());  // and it does not block
+    for (const char* refused : {"link", "sublink/file", "sublink", "../outside", "/etc/passwd"}) {
+      EXPECT_FALSE(Fd(open(base.get(), refused, O_RDONLY, 0)).valid()) << refused;
+    }
+    errno = 0;
+    EXPECT_FALSE(Fd(open(base.get(), "link", O_RDONLY, 0)).valid());
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_FALSE(Fd(open(base.get(), "link", O_WRONLY | O_CREAT, 0600)).valid());
+  }
+  EXPECT_EQ(dir.read("outside"), "x");
+  EXPECT_TRUE(posix::existsAt(base.get(), "link"));  // a link as the last name exists
+  EXPECT_FALSE(posix::existsAt(base.get(), "sublink/file"));
 }
 
 TEST(PosixKnownFolders, GivesTheConfiguredFolder) {
