@@ -174,8 +174,10 @@ void CupsOpenJobs::cancelAll() {
     closed_ = true;
     jobs.swap(jobs_);
   }
+  // The relay is ending: a scheduler that does not answer within a second is left be.
   for (const Job& job : jobs) {
-    UniqueHttp http = connectTo(job.host.c_str(), job.port);
+    UniqueHttp http(httpConnect2(job.host.c_str(), job.port, nullptr, AF_UNSPEC, cupsEncryption(),
+                                 1, 1000, nullptr));
     if (http) (void)cupsCancelJob2(http.get(), job.queue.c_str(), job.id, 0);
   }
 }
