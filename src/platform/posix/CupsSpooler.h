@@ -92,8 +92,9 @@ class CupsPrinter : public platform::Printer {
 /// lastError() after a failed open: 1801 (ERROR_INVALID_PRINTER_NAME) when the scheduler
 /// answered that there is no such queue, or the name cannot be a queue name; 1722
 /// (RPC_S_SERVER_UNAVAILABLE) when the scheduler cannot be reached or broke off; 5 when it
-/// refused access. A failed printer call leaves one of the codes above this class.
-/// Like GetLastError, the code is kept per thread.
+/// refused access. A failed printer call leaves the code its comment gives (all of them
+/// are in platform/SystemErrors.h). Like GetLastError, the code is kept per thread, in the
+/// one slot every POSIX spooler shares (SpoolerRules.h).
 class CupsSpooler : public platform::Spooler {
  public:
   /// `server` is "host", "host:port" or a domain socket path; empty means the scheduler
