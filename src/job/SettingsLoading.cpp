@@ -40,11 +40,7 @@ void loadPrinterSettings(platform::Printer& printer, PrinterSettings& settings) 
 
 void decideHighSpeedMode(char16_t modelFirstUnit, PrinterSettings& settings) {
   if (modelFirstUnit != u'P') settings.highSpeedMode = 0;
-  if (settings.watermarkProp[0] == 1) {
-    settings.highSpeedMode = 0;
-  } else if (settings.halftoneProp[0] == 1) {
-    settings.highSpeedMode = 0;
-  }
+  if (settings.watermarkProp[0] == 1 || settings.halftoneProp[0] == 1) settings.highSpeedMode = 0;
 }
 
 void readFirmwareVersion(platform::Printer& printer, PrinterSettings& settings) {
