@@ -33,7 +33,8 @@ const std::string_view kPostUsage =
     "                 [--public-dir DIR] [" SPR_POST_ENDPOINT "]" SPR_POST_QUEUE " PAGEFILE...";
 const std::string_view kPostHelp =
     "usage: relaytool post --printer NAME --job-id N [--copies C] [--model M] [--cut-mode K]\n"
-    "                      [--public-dir DIR] [" SPR_POST_ENDPOINT "]" SPR_POST_QUEUE "\n"
+    "                      [--public-dir DIR] [" SPR_POST_ENDPOINT "]" SPR_POST_QUEUE
+    "\n"
     "                      PAGEFILE...\n"
     "\n"
     "Does what a printer driver does: writes the page files, in order, as\n"
@@ -45,8 +46,8 @@ const std::string_view kPostHelp =
     "  --copies C          the number of copies (default 1)\n"
     "  --model M           the model name (up to 10 characters)\n"
     "  --cut-mode K        the cut mode (default 0)\n"
-    "  --public-dir DIR    the relay's public folder (default " SPR_POST_PUBLIC_DEFAULT ")\n"
-    SPR_POST_ENDPOINT_HELP
+    "  --public-dir DIR    the relay's public folder (default " SPR_POST_PUBLIC_DEFAULT
+    ")\n" SPR_POST_ENDPOINT_HELP
     "\n"
     "Exit codes: 0 posted, 1 a page file could not be written or no relay took the notice,\n"
     "2 a bad option or an unreadable page file.\n";
@@ -55,12 +56,12 @@ namespace {
 
 constexpr std::string_view kCommand = "post";
 constexpr OptionSpec kSpecs[] = {
-    {"--printer", true},      {"--job-id", true},   {"--copies", true},
-    {"--model", true},        {"--cut-mode", true}, {"--public-dir", true},
+    {"--printer", true},  {"--job-id", true},   {"--copies", true},
+    {"--model", true},    {"--cut-mode", true}, {"--public-dir", true},
 #ifdef _WIN32
     {"--mailslot", true},
 #else
-    {"--endpoint", true},     {"--queue-status", true}, {"--spooler", true},
+    {"--endpoint", true}, {"--queue-status", true}, {"--spooler", true},
 #endif
 };
 
@@ -113,7 +114,8 @@ bool readOptions(const ParsedArgs& parsed, PostOptions& o, std::string& error) {
     if (!ok) return false;
   }
   o.pages = parsed.operands;
-  if (o.printer.empty() || !o.haveJobId) return error = "--printer and --job-id are required", false;
+  if (o.printer.empty() || !o.haveJobId)
+    return error = "--printer and --job-id are required", false;
   if (o.haveQueueStatus && o.spoolerRoot.empty()) {
     return error = "--queue-status needs --spooler dir:ROOT", false;
   }

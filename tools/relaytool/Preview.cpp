@@ -18,7 +18,12 @@ int runPreviewCommand(Args args) {
   argv.push_back(nullptr);
   return ::runPreview(static_cast<int>(owned.size()), argv.data());
 #else
-  (void)args;
+  ParsedArgs parsed;
+  std::string error;
+  if (parseArgs(args, {}, parsed, error) && parsed.help) {
+    return printHelp("usage: relaytool " + std::string(kPreviewUsage) +
+                     "\n\nThis build of relaytool has no preview.\n");
+  }
   return fail("preview",
               "this build of relaytool has no preview (it is built only where libpng, "
               "FreeType, zxing-cpp and libtiff are found)",

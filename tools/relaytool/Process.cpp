@@ -33,13 +33,15 @@ struct ProcessOptions {
 bool readOptions(const ParsedArgs& parsed, ProcessOptions& options, std::string& error) {
   for (const auto& [name, value] : parsed.options) {
     if (name == "--printer-data") {
-      if (!isFolder(std::string(value))) return error = "not a folder: " + std::string(value), false;
+      if (!isFolder(std::string(value)))
+        return error = "not a folder: " + std::string(value), false;
       options.printerData = value;
     } else if (name == "--model") {
       const std::u16string model = base::toUtf16(value);
       options.modelFirstUnit = model.empty() ? u'\0' : model[0];
     } else if (name == "--cut-mode") {
-      if (!parseU32(value, options.cutMode)) return error = "bad cut mode " + std::string(value), false;
+      if (!parseU32(value, options.cutMode))
+        return error = "bad cut mode " + std::string(value), false;
     } else {
       options.outPath = value;
     }
@@ -81,9 +83,8 @@ class CollectingPrinter : public platform::Printer {
 
 /// Opens a page file through the relay's page files and loads it as a run does. An
 /// empty file gives an empty page.
-bool loadPageFile(platform::PageFiles& files, platform::DebugOutput& debug,
-                  const std::string& path, std::optional<page::PageBuffer>& page,
-                  std::string& error) {
+bool loadPageFile(platform::PageFiles& files, platform::DebugOutput& debug, const std::string& path,
+                  std::optional<page::PageBuffer>& page, std::string& error) {
   if (!checkPageFile(path, error)) return false;
   const std::unique_ptr<platform::PageFile> file = files.open(pageFilePath(path));
   std::uint64_t size = 0;

@@ -7,8 +7,8 @@ namespace relaytool {
 
 std::string clockText(const std::tm& local, std::uint32_t milliseconds) {
   char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03u", local.tm_hour, local.tm_min,
-                local.tm_sec, milliseconds % 1000);
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03u", local.tm_hour, local.tm_min, local.tm_sec,
+                milliseconds % 1000);
   return text;
 }
 

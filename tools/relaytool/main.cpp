@@ -6,6 +6,7 @@
 
 #include "Commands.h"
 #include "Version.h"
+#include "base/Utf.h"
 
 namespace {
 
@@ -54,8 +55,9 @@ int unknownCommand(std::string_view name) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const std::vector<std::string_view> args(argv + 1, argv + argc);
+namespace {
+
+int run(const std::vector<std::string_view>& args) {
   if (args.empty()) {
     std::fputs("relaytool: no command given (try relaytool --help)\n", stderr);
     return relaytool::kExitUsage;
@@ -76,10 +78,29 @@ int main(int argc, char** argv) {
     return command->run(relaytool::Args(kHelp, 1));
   }
   if (args[0].size() > 1 && args[0][0] == '-') {
-    std::fprintf(stderr, "relaytool: unknown option '%s' (try relaytool --help)\n", argv[1]);
+    std::fprintf(stderr, "relaytool: unknown option '%.*s' (try relaytool --help)\n",
+                 static_cast<int>(args[0].size()), args[0].data());
     return relaytool::kExitUsage;
   }
   const Command* command = findCommand(args[0]);
   if (command == nullptr) return unknownCommand(args[0]);
   return command->run(relaytool::Args(args).subspan(1));
 }
+
+}  // namespace
+
+#ifdef _WIN32
+/// The arguments arrive as UTF-16 and go on as UTF-8, as on POSIX.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> owned;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring_view arg(argv[i]);
+    owned.push_back(base::toUtf8(std::u16string(arg.begin(), arg.end())));
+  }
+  return run(std::vector<std::string_view>(owned.begin(), owned.end()));
+}
+#else
+int main(int argc, char** argv) {
+  return run(std::vector<std::string_view>(argv + 1, argv + argc));
+}
+#endif

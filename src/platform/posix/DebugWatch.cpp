@@ -45,7 +45,7 @@ bool decodeWatchMessage(std::string_view bytes, WatchMessage& message) {
   if (bytes.size() < kHeaderSize) return false;
   const auto kind = static_cast<std::uint8_t>(bytes[0]);
   const std::size_t printerSize = getLe(bytes, 5, 2);
-  if (kind > 2 || bytes.size() < kHeaderSize + printerSize) return false;
+  if (kind > 3 || bytes.size() < kHeaderSize + printerSize) return false;
   message.kind = static_cast<WatchMessage::Kind>(kind);
   message.jobId = getLe(bytes, 1, 4);
   message.printer = std::string(bytes.substr(kHeaderSize, printerSize));
@@ -65,7 +65,8 @@ DebugWatchers::DebugWatchers(const std::string& name) {
     return;
   }
   listener_.reset(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-  if (!listener_ || ::bind(listener_.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0 ||
+  if (!listener_ ||
+      ::bind(listener_.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0 ||
       ::listen(listener_.get(), kBacklog) != 0) {
     error_ = errno;
     listener_.reset();
@@ -86,15 +87,17 @@ void DebugWatchers::acceptLoop() {
   for (;;) {
     Fd watcher(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
     if (!watcher) {
-      if (errno == EINTR || errno == ECONNABORTED || errno == EMFILE || errno == ENFILE ||
-          errno == ENOBUFS || errno == ENOMEM) {
-        continue;
-      }
-      return;  // the listener was shut down
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      // The listener was shut down, or the process is out of descriptors or memory:
+      // no more watchers, rather than a loop that spins on the failure.
+      return;
     }
     // A watcher only reads; what it might send is never looked at.
     (void)::shutdown(watcher.get(), SHUT_RD);
+    const std::string hello = encodeWatchMessage({WatchMessage::Kind::kHello, 0, {}, {}});
     const std::lock_guard<std::mutex> lock(mutex_);
+    if (::send(watcher.get(), hello.data(), hello.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0)
+      continue;
     watchers_.push_back(Watcher{std::move(watcher), 0});
     count_.store(static_cast<int>(watchers_.size()), std::memory_order_relaxed);
   }
@@ -102,8 +105,7 @@ void DebugWatchers::acceptLoop() {
 
 bool DebugWatchers::deliver(Watcher& watcher, const std::string& message) {
   if (watcher.lost > 0) {
-    const std::string lost =
-        encodeWatchMessage({WatchMessage::Kind::kLost, watcher.lost, {}, {}});
+    const std::string lost = encodeWatchMessage({WatchMessage::Kind::kLost, watcher.lost, {}, {}});
     if (::send(watcher.fd.get(), lost.data(), lost.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
       if (errno != EAGAIN && errno != ENOBUFS) return false;
       ++watcher.lost;

@@ -25,7 +25,9 @@ struct RunInfo {
 
 /// One message on the watch socket.
 struct WatchMessage {
-  enum class Kind : std::uint8_t { kLine = 0, kRunLine = 1, kLost = 2 };
+  /// kHello comes first, once the relay has taken the watcher on: every line sent after
+  /// it reaches this watcher.
+  enum class Kind : std::uint8_t { kLine = 0, kRunLine = 1, kLost = 2, kHello = 3 };
   Kind kind = Kind::kLine;
   std::uint32_t jobId = 0;  // the run's job (kRunLine), or the number of lines lost (kLost)
   std::string printer;      // the run's printer (kRunLine)
@@ -47,6 +49,7 @@ class DebugWatchers {
   /// Listens on `name` and accepts watchers on a thread of its own. When the name can't
   /// be had, `error` is errno and no watcher ever connects.
   explicit DebugWatchers(const std::string& name);
+  /// Stops taking watchers and lets go of those connected (they see the end).
   ~DebugWatchers();
   DebugWatchers(const DebugWatchers&) = delete;
   DebugWatchers& operator=(const DebugWatchers&) = delete;

@@ -36,15 +36,15 @@ void sendToJournal(std::string_view line, const RunInfo* run) {
 
 }  // namespace
 
-RelayDebugOutput::RelayDebugOutput(const std::string& endpoint, Sink sink)
-    : sink_(sink), watchers_(watchEndpointName(endpoint)) {}
+RelayDebugOutput::RelayDebugOutput(const std::string& endpoint, Sink sink, int fd)
+    : sink_(sink), fd_(fd), watchers_(watchEndpointName(endpoint)) {}
 
 void RelayDebugOutput::write(std::string_view line) {
   const RunInfo* run = tInRun ? &tRun : nullptr;
   if (sink_ == Sink::kJournal) {
     sendToJournal(line, run);
   } else {
-    (void)writeAll(2, line);  // one write(2), so lines of concurrent runs never mix
+    (void)writeAll(fd_, line);  // one write(2), so lines of concurrent runs never mix
   }
   if (watchers_.anyone()) watchers_.send(line, run);
 }

@@ -17,8 +17,9 @@ class RelayDebugOutput : public platform::DebugOutput {
  public:
   enum class Sink { kStderr, kJournal };
 
-  /// Watchers connect on watchEndpointName(endpoint). `sink` says where the lines go.
-  RelayDebugOutput(const std::string& endpoint, Sink sink);
+  /// Watchers connect on watchEndpointName(endpoint). `sink` says where the lines go;
+  /// kStderr writes to `fd` (standard error unless a test says otherwise).
+  RelayDebugOutput(const std::string& endpoint, Sink sink, int fd = 2);
 
   void write(std::string_view line) override;
   /// Kept per thread: each run has a thread of its own.
@@ -30,6 +31,7 @@ class RelayDebugOutput : public platform::DebugOutput {
 
  private:
   Sink sink_;
+  int fd_;
   DebugWatchers watchers_;
 };
 

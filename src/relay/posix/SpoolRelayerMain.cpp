@@ -19,8 +19,8 @@
 #include "platform/posix/PosixNamedLocks.h"
 #include "platform/posix/PosixPageFiles.h"
 #include "platform/posix/PosixThreads.h"
-#include "platform/posix/SocketNoticeEndpoint.h"
 #include "platform/posix/RelayDebugOutput.h"
+#include "platform/posix/SocketNoticeEndpoint.h"
 #if SPR_HAVE_CUPS
 #include "platform/posix/CupsSpooler.h"
 #endif
@@ -72,7 +72,8 @@ int parseOptions(int argc, char** argv, Options& options) {
                           : arg == "--lock-dir" ? &options.lockDir
                                                 : nullptr;
     if (target == nullptr) {
-      std::fprintf(stderr, "spoolrelayer: unknown option '%s' (try spoolrelayer --help)\n", argv[i]);
+      std::fprintf(stderr, "spoolrelayer: unknown option '%s' (try spoolrelayer --help)\n",
+                   argv[i]);
       return 2;
     }
     if (i + 1 >= argc) {
@@ -127,8 +128,9 @@ int main(int argc, char** argv) {
   posix::RelayDebugOutput debug(options.endpoint, journal ? posix::RelayDebugOutput::Sink::kJournal
                                                           : posix::RelayDebugOutput::Sink::kStderr);
   if (debug.watchError() != 0) {
-    std::fprintf(stderr, "spoolrelayer: nobody can watch the debug lines: cannot listen on '%s': %s\n",
-                 posix::watchEndpointName(options.endpoint).c_str(), std::strerror(debug.watchError()));
+    std::fprintf(
+        stderr, "spoolrelayer: nobody can watch the debug lines: cannot listen on '%s': %s\n",
+        posix::watchEndpointName(options.endpoint).c_str(), std::strerror(debug.watchError()));
   }
   posix::SocketNoticeEndpoint endpoint(options.endpoint);
   posix::PosixThreads threads;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,7 +24,8 @@ const std::string_view kWatchHelp =
     "Shows every debug line of the running relay as it sends it, one line each with the\n"
     "local time and, where the line belongs to a job's run, the printer and job id:\n"
     "  14:03:07.412 [Receipt job 42] pData->State : 0x00000000 \n"
-    "Each line is written and flushed as it arrives. Any number of watchers may watch at\n"
+    "Each line is written and flushed as it arrives; standard error says when the watch\n"
+    "has begun. Any number of watchers may watch at\n"
     "once; one that falls behind is told how many lines it missed. Ends when the relay\n"
     "ends.\n"
     "\n"
@@ -76,7 +78,8 @@ int runWatch(Args args) {
   for (;;) {
     const ssize_t n = ::recv(socket.get(), buffer.data(), buffer.size(), 0);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return fail(kCommand, std::string("cannot read: ") + std::strerror(errno), kExitFailed);
+    if (n < 0)
+      return fail(kCommand, std::string("cannot read: ") + std::strerror(errno), kExitFailed);
     if (n == 0) {
       std::fputs("relaytool watch: the relay has ended\n", stderr);
       return 0;
@@ -85,6 +88,10 @@ int runWatch(Args args) {
     if (!posix::decodeWatchMessage(std::string_view(buffer.data(), static_cast<std::size_t>(n)),
                                    message)) {
       continue;  // not from a relay of this version
+    }
+    if (message.kind == posix::WatchMessage::Kind::kHello) {
+      std::fprintf(stderr, "relaytool watch: watching endpoint '%s'\n", endpoint.c_str());
+      continue;
     }
     if (!posix::writeAll(STDOUT_FILENO, shown(message))) {
       return fail(kCommand, std::string("cannot write standard output: ") + std::strerror(errno),
