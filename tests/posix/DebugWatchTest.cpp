@@ -206,11 +206,11 @@ TEST(RelayDebugOutputTest, LinesOfARunCarryItsPrinterAndJobOnItsThreadOnly) {
 TEST(RelayDebugOutputTest, JournalFieldsKeepTheLineAsSent) {
   const posix::RunInfo run{"Receipt", 42};
   EXPECT_EQ(posix::journalFields("OpenPrinter Error \n", &run),
-            (std::vector<std::string>{"MESSAGE=OpenPrinter Error \n", "PRIORITY=7",
+            (std::vector<std::string>{"MESSAGE=OpenPrinter Error ", "PRIORITY=7",
                                       "SYSLOG_IDENTIFIER=spoolrelayer",
                                       "SPOOLRELAYER_PRINTER=Receipt", "SPOOLRELAYER_JOB=42"}));
   EXPECT_EQ(posix::journalFields("CreateMailslot Error : 0x000000b7 \n", nullptr),
-            (std::vector<std::string>{"MESSAGE=CreateMailslot Error : 0x000000b7 \n", "PRIORITY=7",
+            (std::vector<std::string>{"MESSAGE=CreateMailslot Error : 0x000000b7 ", "PRIORITY=7",
                                       "SYSLOG_IDENTIFIER=spoolrelayer"}));
 }
 

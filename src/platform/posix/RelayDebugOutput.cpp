@@ -10,6 +10,7 @@
 #include "base/Utf.h"
 #include "platform/posix/PosixIo.h"
 #if SPR_HAVE_SYSTEMD
+#define SD_JOURNAL_SUPPRESS_LOCATION  // no CODE_FILE= with the build's paths
 #include <systemd/sd-journal.h>
 #endif
 
@@ -70,6 +71,9 @@ bool isJournalStream(const char* journalStream, int fd) {
 }
 
 std::vector<std::string> journalFields(std::string_view line, const RunInfo* run) {
+  // The journal keeps records, not a stream: the line's own newline ends the record, as
+  // journald does with each line a service writes to its standard error.
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
   std::vector<std::string> fields{"MESSAGE=" + std::string(line), "PRIORITY=7",
                                   "SYSLOG_IDENTIFIER=spoolrelayer"};
   if (run != nullptr) {

@@ -39,7 +39,8 @@ class RelayDebugOutput : public platform::DebugOutput {
 /// the service manager put the journal on it.
 bool isJournalStream(const char* journalStream, int fd);
 
-/// The journal fields of one line: MESSAGE= the line as sent, PRIORITY=, the
+/// The journal fields of one line: MESSAGE= the line as sent less its closing newline
+/// (the record's end, as journald takes lines from a service's stream), PRIORITY=, the
 /// SYSLOG_IDENTIFIER=, and SPOOLRELAYER_PRINTER= and SPOOLRELAYER_JOB= for a run's line.
 std::vector<std::string> journalFields(std::string_view line, const RunInfo* run);
 
