@@ -53,10 +53,13 @@ std::vector<std::string> linesOf(const std::string& text) {
 }
 
 /// Runs relaytool.exe with `arguments` to its end; its exit code and output (standard
-/// output and error together).
+/// output and error together). Messages are written in text mode, so their line ends
+/// arrive as CR LF; they are given back as LF.
 std::pair<std::optional<DWORD>, std::string> relaytool(const std::wstring& arguments) {
   wintest::ChildProcess tool(L"relaytool.exe", arguments, true, {}, true);
   std::string output = tool.output();
+  for (std::size_t at = 0; (at = output.find("\r\n", at)) != std::string::npos;)
+    output.erase(at, 1);
   return {tool.waitExit(kDeadlineMs), output};
 }
 
@@ -74,17 +77,17 @@ class RelaytoolOnWindows : public ::testing::Test {
     ASSERT_EQ(FindWindowW(kWindowName, kWindowName), nullptr) << "a relay is still running";
   }
 
-  wintest::ChildProcess startRelayAndWait() {
-    wintest::ChildProcess relay(L"SpoolRelayer.exe", L"", false, relayFolder);
-    EXPECT_TRUE(relay.started());
-    EXPECT_TRUE(waitUntil(mailslotOpen));
-    return relay;
+  /// Starts the relay and waits until its listener holds the mailslot.
+  void startRelay() {
+    relay.emplace(L"SpoolRelayer.exe", L"", false, relayFolder);
+    ASSERT_TRUE(relay->started());
+    ASSERT_TRUE(waitUntil(mailslotOpen));
   }
 
-  std::optional<DWORD> closeRelay(wintest::ChildProcess& relay) {
+  std::optional<DWORD> closeRelay() {
     HWND window = FindWindowW(kWindowName, kWindowName);
     if (window == nullptr || !PostMessageW(window, WM_CLOSE, 0, 0)) return std::nullopt;
-    return relay.waitExit(kDeadlineMs);
+    return relay->waitExit(kDeadlineMs);
   }
 
   /// The core's debug lines for the pages, through the fakes.
@@ -113,6 +116,7 @@ class RelaytoolOnWindows : public ::testing::Test {
   std::wstring work = wintest::makeTempFolder(L"spr_tool_work");
   std::wstring dataFolder = wintest::makeTempFolder(L"spr_tool_data");
   std::uint32_t jobId = (GetCurrentProcessId() << 8) | 0x5A;
+  std::optional<wintest::ChildProcess> relay;
 };
 
 TEST_F(RelaytoolOnWindows, WatchSeesTheJobThatPostSentAndProcessGivesItsDocument) {
@@ -122,7 +126,7 @@ TEST_F(RelaytoolOnWindows, WatchSeesTheJobThatPostSentAndProcessGivesItsDocument
   ASSERT_TRUE(waitUntil([] {
     return win32::UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_DATA_READY")).valid();
   }));
-  wintest::ChildProcess relay = startRelayAndWait();
+  startRelay();
 
   // A page whose State is 0 (reported as such) and the last page.
   const std::vector<Bytes> pages{
@@ -156,7 +160,7 @@ TEST_F(RelaytoolOnWindows, WatchSeesTheJobThatPostSentAndProcessGivesItsDocument
   // Every line the relay sent, as the core sends it, with the time and the relay's pid.
   const std::vector<std::string> expected = coreLines(jobId, pages);
   ASSERT_FALSE(expected.empty());
-  EXPECT_EQ(closeRelay(relay), DWORD{0});
+  EXPECT_EQ(closeRelay(), DWORD{0});
   watch.terminate();
   const std::vector<std::string> shown = linesOf(watch.output());
   const std::regex form(R"((\d\d:\d\d:\d\d\.\d\d\d) \[pid (\d+)\] (.*))");
@@ -164,7 +168,7 @@ TEST_F(RelaytoolOnWindows, WatchSeesTheJobThatPostSentAndProcessGivesItsDocument
   for (const std::string& line : shown) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(line, match, form)) << line;
-    EXPECT_EQ(match[2].str(), std::to_string(relay.id())) << line;
+    EXPECT_EQ(match[2].str(), std::to_string(relay->id())) << line;
     texts.push_back(match[3].str() + "\n");
   }
   EXPECT_EQ(texts, expected);
