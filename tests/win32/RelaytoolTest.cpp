@@ -44,6 +44,12 @@ bool mailslotOpen() {
       .valid();
 }
 
+/// Returns once a debug viewer has written out every line sent before: a sender waits
+/// for the viewer's BUFFER_READY, which it sets only after writing the line before.
+void waitForTheViewer() {
+  OutputDebugStringW(L"the viewer is done with the lines before this one \n");
+}
+
 /// The lines of a program's output, each without its line end.
 std::vector<std::string> linesOf(const std::string& text) {
   std::vector<std::string> lines;
@@ -127,6 +133,8 @@ TEST_F(RelaytoolOnWindows, WatchSeesTheJobThatPostSentAndProcessGivesItsDocument
     return win32::UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_DATA_READY")).valid();
   }));
   startRelay();
+  // Lines of other programs are not the relay's: without --all, watch leaves them out.
+  OutputDebugStringW(L"a line of the test program \n");
 
   // A page whose State is 0 (reported as such) and the last page.
   const std::vector<Bytes> pages{
@@ -161,6 +169,7 @@ TEST_F(RelaytoolOnWindows, WatchSeesTheJobThatPostSentAndProcessGivesItsDocument
   const std::vector<std::string> expected = coreLines(jobId, pages);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(closeRelay(), DWORD{0});
+  waitForTheViewer();
   watch.terminate();
   const std::vector<std::string> shown = linesOf(watch.output());
   const std::regex form(R"((\d\d:\d\d:\d\d\.\d\d\d) \[pid (\d+)\] (.*))");
@@ -172,6 +181,25 @@ TEST_F(RelaytoolOnWindows, WatchSeesTheJobThatPostSentAndProcessGivesItsDocument
     texts.push_back(match[3].str() + "\n");
   }
   EXPECT_EQ(texts, expected);
+}
+
+TEST_F(RelaytoolOnWindows, WatchAllShowsEveryProgramsLinesWithItsName) {
+  wintest::ChildProcess watch(L"relaytool.exe", L"watch --all", true, {}, true);
+  ASSERT_TRUE(watch.started());
+  ASSERT_TRUE(waitUntil([] {
+    return win32::UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, L"DBWIN_DATA_READY")).valid();
+  }));
+  OutputDebugStringW(L"a line of the test program \n");
+  waitForTheViewer();
+  watch.terminate();
+  const std::vector<std::string> shown = linesOf(watch.output());
+  ASSERT_GE(shown.size(), 1u);
+  const std::regex form(
+      R"(\d\d:\d\d:\d\d\.\d\d\d \[pid (\d+) (\S+)\] a line of the test program )");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(shown[0], match, form)) << shown[0];
+  EXPECT_EQ(match[1].str(), std::to_string(GetCurrentProcessId()));
+  EXPECT_EQ(match[2].str(), "win_tests.exe");
 }
 
 TEST_F(RelaytoolOnWindows, WatchSaysWhenAnotherViewerHoldsTheDebugOutput) {
