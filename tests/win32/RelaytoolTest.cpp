@@ -165,6 +165,23 @@ TEST_F(RelaytoolOnWindows, WatchSeesTheJobThatPostSentAndProcessGivesItsDocument
   EXPECT_EQ(processOutput, "pData->State : 0x00000000 \n");
   EXPECT_EQ(fakes::toHex(wintest::readFileBytes(work + L"\\doc.bin")), fakes::toHex(document));
 
+#if __has_include("job/Journal.h")
+  // The relay's journal holds the job once its run has ended, as relaytool.exe jobs shows.
+  const std::string idField = "\"jobId\": " + std::to_string(jobId) + ",";
+  std::string entry;
+  EXPECT_TRUE(waitUntil([&] {
+    const auto [listed, json] = relaytool(L"jobs --json");
+    for (const std::string& line : linesOf(json)) {
+      if (listed == DWORD{0} && line.find(idField) != std::string::npos) entry = line;
+    }
+    return entry.find("\"outcome\": \"printed\"") != std::string::npos;
+  })) << entry;
+  EXPECT_NE(
+      entry.find("\"printer\": \"" + std::string(printerName.begin(), printerName.end()) + "\""),
+      std::string::npos)
+      << entry;
+#endif
+
   // Every line the relay sent, as the core sends it, with the time and the relay's pid.
   const std::vector<std::string> expected = coreLines(jobId, pages);
   ASSERT_FALSE(expected.empty());
