@@ -47,7 +47,7 @@ bool parseU32(std::string_view text, std::uint32_t& value) {
   return !text.empty() && ec == std::errc() && ptr == end;
 }
 
-int fail(std::string_view command, const std::string& message, int exitCode) {
+int complain(std::string_view command, const std::string& message, int exitCode) {
   std::fprintf(stderr, "relaytool %.*s: %s\n", static_cast<int>(command.size()), command.data(),
                message.c_str());
   return exitCode;

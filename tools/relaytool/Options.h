@@ -38,7 +38,7 @@ bool parseArgs(Args args, std::span<const OptionSpec> specs, ParsedArgs& out, st
 bool parseU32(std::string_view text, std::uint32_t& value);
 
 /// Prints "relaytool COMMAND: MESSAGE" on standard error; returns `exitCode`.
-int fail(std::string_view command, const std::string& message, int exitCode);
+int complain(std::string_view command, const std::string& message, int exitCode);
 
 /// Prints a command's help on standard output; returns 0.
 int printHelp(std::string_view help);

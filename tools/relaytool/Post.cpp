@@ -158,29 +158,30 @@ int runPost(Args args) {
   ParsedArgs parsed;
   PostOptions o;
   std::string error;
-  if (!parseArgs(args, kSpecs, parsed, error)) return fail(kCommand, error, kExitUsage);
+  if (!parseArgs(args, kSpecs, parsed, error)) return complain(kCommand, error, kExitUsage);
   if (parsed.help) return printHelp(kPostHelp);
-  if (!defaultDriverSide(o.side, error)) return fail(kCommand, error, kExitFailed);
-  if (!readOptions(parsed, o, error)) return fail(kCommand, error, kExitUsage);
+  if (!defaultDriverSide(o.side, error)) return complain(kCommand, error, kExitFailed);
+  if (!readOptions(parsed, o, error)) return complain(kCommand, error, kExitUsage);
 
   // Every page is read before the first is written, so a bad one posts nothing.
   std::vector<std::vector<std::uint8_t>> pages(o.pages.size());
   for (std::size_t i = 0; i < o.pages.size(); ++i) {
-    if (!readFile(o.pages[i], pages[i], error)) return fail(kCommand, error, kExitUsage);
+    if (!readFile(o.pages[i], pages[i], error)) return complain(kCommand, error, kExitUsage);
   }
   std::string folder;
   if (!pages.empty() && !makeSpoolFolder(o.side, folder, error)) {
-    return fail(kCommand, error, kExitFailed);
+    return complain(kCommand, error, kExitFailed);
   }
   for (std::size_t i = 0; i < pages.size(); ++i) {
     const std::string name = pageFileName(o.jobId, static_cast<std::uint32_t>(i + 1));
-    if (!writePageFile(folder, name, pages[i], error)) return fail(kCommand, error, kExitFailed);
+    if (!writePageFile(folder, name, pages[i], error))
+      return complain(kCommand, error, kExitFailed);
   }
   if (o.haveQueueStatus &&
       !enterQueueJob(o.spoolerRoot, o.printer, o.jobId, o.queueStatus, error)) {
-    return fail(kCommand, error, kExitFailed);
+    return complain(kCommand, error, kExitFailed);
   }
-  if (!postNotice(o.side, buildNotice(o), error)) return fail(kCommand, error, kExitFailed);
+  if (!postNotice(o.side, buildNotice(o), error)) return complain(kCommand, error, kExitFailed);
   return 0;
 }
 

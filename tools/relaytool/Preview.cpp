@@ -24,10 +24,10 @@ int runPreviewCommand(Args args) {
     return printHelp("usage: relaytool " + std::string(kPreviewUsage) +
                      "\n\nThis build of relaytool has no preview.\n");
   }
-  return fail("preview",
-              "this build of relaytool has no preview (it is built only where libpng, "
-              "FreeType, zxing-cpp and libtiff are found)",
-              kExitFailed);
+  return complain("preview",
+                  "this build of relaytool has no preview (it is built only where libpng, "
+                  "FreeType, zxing-cpp and libtiff are found)",
+                  kExitFailed);
 #endif
 }
 

@@ -105,9 +105,9 @@ int runProcess(Args args) {
   ParsedArgs parsed;
   ProcessOptions options;
   std::string error;
-  if (!parseArgs(args, kSpecs, parsed, error)) return fail(kCommand, error, kExitUsage);
+  if (!parseArgs(args, kSpecs, parsed, error)) return complain(kCommand, error, kExitUsage);
   if (parsed.help) return printHelp(kProcessHelp);
-  if (!readOptions(parsed, options, error)) return fail(kCommand, error, kExitUsage);
+  if (!readOptions(parsed, options, error)) return complain(kCommand, error, kExitUsage);
 
   // The job's start: settings from the printer's data, one output buffer, heightClass 0.
   CollectingPrinter printer(options.printerData);
@@ -116,20 +116,21 @@ int runProcess(Args args) {
   page::PrinterSettings settings;
   job::loadJobSettings(printer, options.modelFirstUnit, settings);
   page::OutputBuffer output = page::OutputBuffer::allocate();
-  if (!output.ok()) return fail(kCommand, "cannot allocate the output buffer", kExitFailed);
+  if (!output.ok()) return complain(kCommand, "cannot allocate the output buffer", kExitFailed);
   page::PageJob pageJob{
       options.modelFirstUnit, options.cutMode, &settings, &output, 0, &printer, debug.get()};
 
   // The document: pages in order until the one whose State is 2.
   for (const std::string& path : options.pageFiles) {
     std::optional<page::PageBuffer> page;
-    if (!loadPageFile(*files, *debug, path, page, error)) return fail(kCommand, error, kExitUsage);
+    if (!loadPageFile(*files, *debug, path, page, error))
+      return complain(kCommand, error, kExitUsage);
     if (!page->ok()) continue;  // an empty file gives no bytes
     if (job::sendLoadedPage(*page, pageJob)) break;
   }
   const bool written = options.outPath ? writeFile(*options.outPath, printer.written, error)
                                        : writeStandardOutput(printer.written, error);
-  return written ? 0 : fail(kCommand, error, kExitFailed);
+  return written ? 0 : complain(kCommand, error, kExitFailed);
 }
 
 }  // namespace relaytool

@@ -58,10 +58,10 @@ std::string shown(const posix::WatchMessage& message) {
 int runWatch(Args args) {
   ParsedArgs parsed;
   std::string error;
-  if (!parseArgs(args, kSpecs, parsed, error)) return fail(kCommand, error, kExitUsage);
+  if (!parseArgs(args, kSpecs, parsed, error)) return complain(kCommand, error, kExitUsage);
   if (parsed.help) return printHelp(kWatchHelp);
   if (!parsed.operands.empty()) {
-    return fail(kCommand, "unexpected argument '" + parsed.operands[0] + "'", kExitUsage);
+    return complain(kCommand, "unexpected argument '" + parsed.operands[0] + "'", kExitUsage);
   }
   std::string endpoint = "TIVORAN";
   for (const auto& [name, value] : parsed.options) endpoint = value;
@@ -69,17 +69,18 @@ int runWatch(Args args) {
   const posix::Fd socket = posix::connectWatcher(posix::watchEndpointName(endpoint));
   if (!socket) {
     if (errno == ECONNREFUSED || errno == ENOENT) {
-      return fail(kCommand, "no relay is listening on endpoint '" + endpoint + "'", kExitFailed);
+      return complain(kCommand, "no relay is listening on endpoint '" + endpoint + "'",
+                      kExitFailed);
     }
-    return fail(kCommand, "cannot watch endpoint '" + endpoint + "': " + std::strerror(errno),
-                kExitFailed);
+    return complain(kCommand, "cannot watch endpoint '" + endpoint + "': " + std::strerror(errno),
+                    kExitFailed);
   }
   std::vector<char> buffer(kLargestMessage);
   for (;;) {
     const ssize_t n = ::recv(socket.get(), buffer.data(), buffer.size(), 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0)
-      return fail(kCommand, std::string("cannot read: ") + std::strerror(errno), kExitFailed);
+      return complain(kCommand, std::string("cannot read: ") + std::strerror(errno), kExitFailed);
     if (n == 0) {
       std::fputs("relaytool watch: the relay has ended\n", stderr);
       return 0;
@@ -94,8 +95,9 @@ int runWatch(Args args) {
       continue;
     }
     if (!posix::writeAll(STDOUT_FILENO, shown(message))) {
-      return fail(kCommand, std::string("cannot write standard output: ") + std::strerror(errno),
-                  kExitFailed);
+      return complain(kCommand,
+                      std::string("cannot write standard output: ") + std::strerror(errno),
+                      kExitFailed);
     }
   }
 }

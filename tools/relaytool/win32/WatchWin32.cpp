@@ -89,10 +89,10 @@ bool createOwned(win32::UniqueHandle& handle, HANDLE created) {
 int runWatch(Args args) {
   ParsedArgs parsed;
   std::string error;
-  if (!parseArgs(args, kSpecs, parsed, error)) return fail(kCommand, error, kExitUsage);
+  if (!parseArgs(args, kSpecs, parsed, error)) return complain(kCommand, error, kExitUsage);
   if (parsed.help) return printHelp(kWatchHelp);
   if (!parsed.operands.empty()) {
-    return fail(kCommand, "unexpected argument '" + parsed.operands[0] + "'", kExitUsage);
+    return complain(kCommand, "unexpected argument '" + parsed.operands[0] + "'", kExitUsage);
   }
   const bool all = !parsed.options.empty();
 
@@ -105,20 +105,20 @@ int runWatch(Args args) {
       createOwned(section, CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                               kBufferSize, L"DBWIN_BUFFER"));
   if (!owned) {
-    return fail(kCommand, "another debug output viewer is running; close it and try again",
-                kExitFailed);
+    return complain(kCommand, "another debug output viewer is running; close it and try again",
+                    kExitFailed);
   }
   // Only the writers write into the section; the reader maps it read-only.
   const std::unique_ptr<const void, Unmap> view(
       MapViewOfFile(section.get(), FILE_MAP_READ, 0, 0, 0));
-  if (!view) return fail(kCommand, "cannot map the debug output buffer", kExitFailed);
+  if (!view) return complain(kCommand, "cannot map the debug output buffer", kExitFailed);
   const auto* bytes = static_cast<const char*>(view.get());
 
   Programs programs;
   for (;;) {
     (void)SetEvent(bufferReady.get());
     if (WaitForSingleObject(dataReady.get(), INFINITE) != WAIT_OBJECT_0) {
-      return fail(kCommand, "the wait for debug output failed", kExitFailed);
+      return complain(kCommand, "the wait for debug output failed", kExitFailed);
     }
     DWORD pid = 0;
     std::memcpy(&pid, bytes, sizeof pid);
@@ -131,7 +131,7 @@ int runWatch(Args args) {
     if (all)
       source += " " + (program.empty() ? std::string("?") : base::toUtf8(win32::utf16(program)));
     if (!writeOut(watchLine(localClockNow(), source, text))) {
-      return fail(kCommand, "cannot write standard output", kExitFailed);
+      return complain(kCommand, "cannot write standard output", kExitFailed);
     }
   }
 }
