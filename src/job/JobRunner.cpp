@@ -116,23 +116,27 @@ class JobRun {
 
   void startDocument() {
     bool started = printer_->startDoc(docInfo_);
-    while (!started && retryCount_ <= kDocStartRetries) {
-      ++retryCount_;
+    while (!started && retriesAndWaits_ <= kDocStartRetries) {
+      ++retriesAndWaits_;
       debug().report("StartDocPrinter Error : 0x%08x \n", ports_.spooler.lastError());
       ports_.clock.sleepMs(kDocStartWaitMs);
       started = printer_->startDoc(docInfo_);
     }
     // Without a started document the copy goes on regardless.
-    retryCount_ = 0;
+    retriesAndWaits_ = 0;
   }
 
   /// Sends one copy; false when the job is abandoned.
   bool sendCopy() {
     pageIndex_ = 1;
     startDocument();
-    page::PageJob pageJob{
-        request_.modelFirstUnit, request_.cutMode, &settings_, &output_, heightClass_,
-        printer_.get(),          &debug()};
+    page::PageJob pageJob{.modelFirstUnit = request_.modelFirstUnit,
+                          .cutMode = request_.cutMode,
+                          .settings = settings_,
+                          .output = output_,
+                          .heightClass = heightClass_,
+                          .printer = *printer_,
+                          .debug = debug()};
     bool abandoned = false;
     while (sendPageAttempt(pageJob, abandoned)) {
     }
@@ -151,7 +155,7 @@ class JobRun {
     if (!folderWatch_) folderWatch_ = ports_.files.watchFolder(spoolDirectory_);
     std::unique_ptr<platform::PageFile> file = ports_.files.open(path);
     if (!file) {
-      if (retryCount_ >= kPageWaits) return false;
+      if (retriesAndWaits_ >= kPageWaits) return false;
       waitForPageFile();
       return true;
     }
@@ -182,7 +186,7 @@ class JobRun {
     pageBuffer.reset();
     file.reset();
     ++pageIndex_;
-    retryCount_ = 0;
+    retriesAndWaits_ = 0;
     (void)printer_->endPage();
     return !lastPage;
   }
@@ -199,7 +203,7 @@ class JobRun {
       (void)folderWatch_->waitForChange(static_cast<std::uint32_t>(*pauseEndMs_ - now));
     }
     if (ports_.clock.nowMs() >= *pauseEndMs_) {
-      ++retryCount_;
+      ++retriesAndWaits_;
       pauseEndMs_.reset();
     }
   }
@@ -257,7 +261,13 @@ class JobRun {
   std::unique_ptr<platform::FolderWatch> folderWatch_;  // made before the first page's open
   std::optional<std::uint64_t> pauseEndMs_;             // the end of the pause under way
   std::uint32_t pageIndex_ = 0;
-  std::uint32_t retryCount_ = 0;
+  /// One count serves the document-start retries and the page-file waits alike: it is 0
+  /// before the first copy and after each document start and each page sent, and left
+  /// alone when a copy starts or an empty file is skipped. So a copy that follows one
+  /// ended by a missing page file starts its document with the count at 300 and makes a
+  /// single attempt. Two counts would give later copies their own retries and change the
+  /// calls the spooler sees; the one count keeps them as they are.
+  std::uint32_t retriesAndWaits_ = 0;
   std::uint8_t heightClass_ = 0;
 };
 

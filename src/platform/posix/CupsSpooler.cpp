@@ -6,19 +6,15 @@
 
 #include "base/Utf.h"
 #include "platform/posix/Base64.h"
+#include "platform/posix/SpoolerRules.h"
 
 namespace posix {
 namespace {
 
-/// The last error of this thread's spooler calls, as GetLastError keeps it.
-thread_local std::uint32_t tLastError = platform::kErrorSuccess;
-
 void setError(std::uint32_t error) {
-  tLastError = error;
+  setSpoolerError(error);
 }
 
-/// The fixed part of a level-2 printer information block (PRINTER_INFO_2W, 64-bit).
-constexpr std::uint32_t kInfoBlockFixedSize = 136;
 /// IPP's name and text values hold at most 255 octets.
 constexpr std::size_t kMaxNameOctets = 255;
 constexpr std::string_view kDefaultSuffix = "-default";
@@ -36,16 +32,16 @@ std::uint32_t errorFor(ipp_status_t status, std::uint32_t notFound) {
     case IPP_STATUS_ERROR_FORBIDDEN:
     case IPP_STATUS_ERROR_NOT_AUTHENTICATED:
     case IPP_STATUS_ERROR_NOT_AUTHORIZED:
-      return kErrorAccessDenied;
+      return platform::kErrorAccessDenied;
     case IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS:
-      return kErrorInvalidPrinterState;
+      return platform::kErrorInvalidPrinterState;
     // libcups reports a connection it could not restore as service-unavailable and one
     // that broke off during a request as internal-error.
     case IPP_STATUS_ERROR_SERVICE_UNAVAILABLE:
     case IPP_STATUS_ERROR_INTERNAL:
-      return kErrorServerUnavailable;
+      return platform::kErrorServerUnavailable;
     default:
-      return kErrorGenFailure;
+      return platform::kErrorGenFailure;
   }
 }
 
@@ -155,15 +151,15 @@ std::uint32_t jobStatusFor(int ippJobState, bool incoming) {
     case IPP_JSTATE_PENDING:
       return 0;
     case IPP_JSTATE_HELD:
-      return incoming ? kJobStatusSpooling : kJobStatusPaused;
+      return incoming ? platform::kJobStatusSpooling : platform::kJobStatusPaused;
     case IPP_JSTATE_PROCESSING:
-      return kJobStatusPrinting;
+      return platform::kJobStatusPrinting;
     case IPP_JSTATE_STOPPED:
-      return kJobStatusError | kJobStatusPaused;
+      return platform::kJobStatusError | platform::kJobStatusPaused;
     case IPP_JSTATE_CANCELED:
-      return kJobStatusDeleted;
+      return platform::kJobStatusDeleted;
     case IPP_JSTATE_ABORTED:
-      return kJobStatusError;
+      return platform::kJobStatusError;
     case IPP_JSTATE_COMPLETED:
       return platform::kJobStatusPrinted;
     default:
@@ -197,7 +193,7 @@ void CupsPrinter::abortDocument() {
 
 http_t* CupsPrinter::connection() {
   if (!http_) http_ = connectTo(host_.c_str(), port_);
-  if (!http_) setError(kErrorServerUnavailable);
+  if (!http_) setError(platform::kErrorServerUnavailable);
   return http_.get();
 }
 
@@ -207,23 +203,21 @@ void CupsPrinter::documentEnded() {
   pageOpen_ = false;
 }
 
-std::uint32_t CupsPrinter::infoSize() const {
-  const std::size_t units = base::toUtf16(name_).size() + 1 + base::toUtf16(deviceUri_).size() + 1;
-  return kInfoBlockFixedSize + static_cast<std::uint32_t>(2 * units);
-}
-
 bool CupsPrinter::queryInfoSize(std::uint32_t& needed) {
-  needed = infoSize();
+  needed = printerInfoSize(base::toUtf16(name_), base::toUtf16(deviceUri_));
   setError(platform::kErrorInsufficientBuffer);
   return false;
 }
 
 bool CupsPrinter::readInfo(std::span<std::byte> block, std::u16string& portName) {
-  if (block.size() < infoSize()) {
+  const std::u16string name = base::toUtf16(name_);
+  const std::u16string port = base::toUtf16(deviceUri_);
+  if (block.size() < printerInfoSize(name, port)) {
     setError(platform::kErrorInsufficientBuffer);
     return false;
   }
-  portName = base::toUtf16(deviceUri_);
+  writePrinterInfo(block, name, port);
+  portName = port;
   return true;
 }
 
@@ -241,11 +235,11 @@ std::uint32_t CupsPrinter::getData(std::string_view name, std::span<std::uint8_t
 
 bool CupsPrinter::startDoc(const platform::DocInfo& info) {
   if (docHttp_) {
-    setError(kErrorInvalidHandle);  // one document at a time
+    setError(platform::kErrorInvalidHandle);  // one document at a time
     return false;
   }
   if (!isRaw(info.dataType)) {
-    setError(kErrorInvalidDatatype);
+    setError(platform::kErrorInvalidDatatype);
     return false;
   }
   // The document streams on the printer's connection; a query while it is open gets a
@@ -271,7 +265,7 @@ bool CupsPrinter::startDoc(const platform::DocInfo& info) {
 
 bool CupsPrinter::startPage() {
   if (!docHttp_) {
-    setError(kErrorInvalidHandle);
+    setError(platform::kErrorInvalidHandle);
     return false;
   }
   pageOpen_ = true;
@@ -280,7 +274,7 @@ bool CupsPrinter::startPage() {
 
 bool CupsPrinter::write(std::span<const std::uint8_t> bytes) {
   if (!docHttp_) {
-    setError(kErrorInvalidHandle);
+    setError(platform::kErrorInvalidHandle);
     return false;
   }
   if (bytes.empty()) return true;
@@ -294,7 +288,7 @@ bool CupsPrinter::write(std::span<const std::uint8_t> bytes) {
 
 bool CupsPrinter::endPage() {
   if (!docHttp_ || !pageOpen_) {
-    setError(kErrorInvalidHandle);
+    setError(platform::kErrorInvalidHandle);
     return false;
   }
   pageOpen_ = false;
@@ -303,7 +297,7 @@ bool CupsPrinter::endPage() {
 
 bool CupsPrinter::endDoc() {
   if (!docHttp_) {
-    setError(kErrorInvalidHandle);
+    setError(platform::kErrorInvalidHandle);
     return false;
   }
   const ipp_status_t status = cupsFinishDocument(docHttp_.get(), name_.c_str());
@@ -367,21 +361,22 @@ bool CupsPrinter::enumJobs(std::vector<platform::JobEntry>& entries) {
   std::sort(jobs.begin(), jobs.end(), [](const platform::JobEntry& a, const platform::JobEntry& b) {
     return a.jobId < b.jobId;
   });
-  const std::size_t skip = jobs.size() > kMaxListedJobs ? jobs.size() - kMaxListedJobs : 0;
+  const std::size_t skip =
+      jobs.size() > platform::kJobListingEntries ? jobs.size() - platform::kJobListingEntries : 0;
   entries.assign(jobs.begin() + static_cast<std::ptrdiff_t>(skip), jobs.end());
   return true;
 }
 
 bool CupsPrinter::deleteJob(const platform::JobEntry& entry) {
   if (entry.jobId == 0 || entry.jobId > 0x7FFFFFFF) {
-    setError(kErrorInvalidParameter);
+    setError(platform::kErrorInvalidParameter);
     return false;
   }
   http_t* http = connection();
   if (!http) return false;
   const ipp_status_t status = cupsCancelJob2(http, name_.c_str(), static_cast<int>(entry.jobId), 1);
   if (status != IPP_STATUS_OK) {
-    setError(errorFor(status, kErrorInvalidParameter));
+    setError(errorFor(status, platform::kErrorInvalidParameter));
     return false;
   }
   return true;
@@ -396,7 +391,7 @@ std::unique_ptr<platform::Printer> CupsSpooler::open(std::u16string_view name) {
 }
 
 std::uint32_t CupsSpooler::lastError() {
-  return tLastError;
+  return spoolerError();
 }
 
 std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
@@ -410,7 +405,7 @@ std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
   auto [host, port] = resolveServer(server_);
   UniqueHttp http = connectTo(host.c_str(), port);
   if (!http) {
-    setError(kErrorServerUnavailable);
+    setError(platform::kErrorServerUnavailable);
     return nullptr;
   }
   ipp_t* request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printerUri(queue, port));
