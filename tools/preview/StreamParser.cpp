@@ -182,8 +182,8 @@ bool StreamParser::stepCompressed() {
 void StreamParser::flushSegment() {
   if (segment_.empty()) return;
   G3DecodeResult decoded = decodeG3(segment_);
-  const std::string where = "compressed raster at offset " + std::to_string(segmentOffset_);
-  for (const std::string& problem : decoded.problems) message(where + ": " + problem);
+  const std::string where = "compressed raster at offset " + std::to_string(segmentOffset_) + ": ";
+  for (const std::string& problem : decoded.problems) message(where + problem);
   if (decoded.rowCount > 0) {
     const std::uint32_t width = printedWidth(decoded);
     addItem(RasterItem{width, decoded.bytesPerRow, decoded.rowCount, 1, 1, std::move(decoded.rows),

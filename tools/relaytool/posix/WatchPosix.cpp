@@ -38,7 +38,7 @@ namespace {
 
 constexpr std::string_view kCommand = "watch";
 constexpr OptionSpec kSpecs[] = {{"--endpoint", true}};
-constexpr std::size_t kLargestMessage = 64 * 1024;
+constexpr std::size_t kLargestMessage = std::size_t{64} * 1024;
 
 std::string sourceOf(const posix::WatchMessage& message) {
   if (message.kind != posix::WatchMessage::Kind::kRunLine) return {};
