@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "platform/posix/DirectoryDocument.h"
 #include "platform/posix/Fd.h"
 #include "platform/posix/PosixErrors.h"
 #include "platform/posix/PosixIo.h"
@@ -93,7 +92,7 @@ bool removeJob(int printerDir, std::uint32_t jobId, std::uint32_t& error) {
   // The name is removed from the queue folder itself, never through a link to another.
   Fd queue(openBeneath(printerDir, "queue", O_RDONLY | O_DIRECTORY));
   if (queue && ::unlinkat(queue.get(), std::to_string(jobId).c_str(), 0) == 0) return true;
-  error = errno == ENOENT ? kErrorInvalidParameter : lastSystemError();
+  error = errno == ENOENT ? platform::kErrorInvalidParameter : lastSystemError();
   return false;
 }
 

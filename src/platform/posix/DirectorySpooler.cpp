@@ -11,6 +11,7 @@
 #include "platform/posix/DirectoryPrinter.h"
 #include "platform/posix/PosixErrors.h"
 #include "platform/posix/PosixIo.h"
+#include "platform/posix/SpoolerRules.h"
 
 namespace posix {
 
