@@ -194,11 +194,6 @@ int main(int argc, char** argv) {
       posix::haveJournal() && posix::isJournalStream(std::getenv("JOURNAL_STREAM"), 2);
   posix::RelayDebugOutput debug(options.endpoint, journal ? posix::RelayDebugOutput::Sink::kJournal
                                                           : posix::RelayDebugOutput::Sink::kStderr);
-  if (debug.watchError() != 0) {
-    std::fprintf(
-        stderr, "spoolrelayer: nobody can watch the debug lines: cannot listen on '%s': %s\n",
-        posix::watchEndpointName(options.endpoint).c_str(), std::strerror(debug.watchError()));
-  }
   posix::SocketNoticeEndpoint endpoint(options.endpoint);
   posix::PosixThreads threads;
   if (!foldersUsable(options, folders, debug)) return 1;
@@ -206,6 +201,12 @@ int main(int argc, char** argv) {
     directory->removeLeftovers();  // before any notice can start a document
   }
   if (!endpointUsable(options, debug, endpoint)) return 1;
+  // Said only once the relay will serve: a relay that cannot start names that alone.
+  if (debug.watchError() != 0) {
+    std::fprintf(
+        stderr, "spoolrelayer: nobody can watch the debug lines: cannot listen on '%s': %s\n",
+        posix::watchEndpointName(options.endpoint).c_str(), std::strerror(debug.watchError()));
+  }
   job::JobPorts jobPorts{*spooler, locks, folders, files, clock, debug};
   app::AppPorts appPorts{jobPorts, endpoint, threads};
   app::SessionController session(threads, [&appPorts] { app::noticeListener(appPorts); });
