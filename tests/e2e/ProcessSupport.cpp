@@ -135,8 +135,10 @@ Child::Child(const std::vector<std::string>& argv, const std::string& stderrPath
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!stderrPath.empty()) {
+    // No O_CLOEXEC: the target descriptor is closed before the open, so the open gets 2
+    // itself, and close-on-exec would take the child's standard error away at its start.
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);  // kept across exec
+                                     0644);
   }
   std::vector<char*> args = cArgs(argv);
   pid_t pid = -1;

@@ -4,6 +4,9 @@
 // file permissions).
 #pragma once
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -46,6 +49,10 @@ class SocketNoticeEndpoint : public platform::NoticeEndpoint {
   std::mutex reservedMutex_;
   Fd reserved_;  // bound by reserve(), not yet handed out
 };
+
+/// The address of the abstract name `name`: a NUL, then the name's bytes, no terminator.
+/// False when the name is longer than 107 bytes.
+bool abstractAddress(std::string_view name, sockaddr_un& addr, socklen_t& length);
 
 /// Sends `message` as one datagram to the endpoint `name`; true when all of it went.
 bool postNotice(std::string_view name, std::span<const std::uint8_t> message);
