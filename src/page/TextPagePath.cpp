@@ -1,7 +1,6 @@
 #include "page/TextPagePath.h"
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstring>
 #include <span>
@@ -17,14 +16,6 @@ constexpr std::uint32_t kMostFilled = OutputBuffer::kSize - 1;
 constexpr std::size_t kTypeOffset = 14;  // barcodeType, behind the 14-byte marker
 constexpr std::size_t kSizeOffset = 15;  // GS ! n, or the separator 0D
 constexpr std::size_t kRasterHeader = 8;
-
-/// Whether `marker` stands at `pos`, compared as one block where the buffer holds it.
-template <std::size_t N>
-bool holds(const stream::StreamView& s, std::size_t pos,
-           const std::array<std::uint8_t, N>& marker) {
-  return pos <= s.capacity && s.capacity - pos >= N &&
-         std::memcmp(s.data + pos, marker.data(), N) == 0;
-}
 
 /// One walk over a page's stream into the output buffer.
 class TextWalk {
@@ -55,9 +46,9 @@ class TextWalk {
       appendPlain(w, next);
       w = next;
       if (w >= end) break;
-      if (holds(s_, w, stream::PageMarkers::kRasterCommand)) {
+      if (s_.rasterAt(w)) {
         w = skipRaster(w);
-      } else if (holds(s_, w, stream::PageMarkers::kPlaceholderMarker)) {
+      } else if (s_.matches(w, stream::PageMarkers::kPlaceholderMarker)) {
         w = expandPlaceholder(w);
       } else {
         appendPlain(w, w + 1);
@@ -90,13 +81,13 @@ class TextWalk {
   /// Replaces the placeholder at `w` and returns the position after what it used.
   std::size_t expandPlaceholder(std::size_t w) {
     std::size_t h = kSizeOffset;
-    if (holds(s_, w + kSizeOffset, stream::PageMarkers::kCharacterSize)) {
+    if (s_.matches(w + kSizeOffset, stream::PageMarkers::kCharacterSize)) {
       heightClass_ = s_.at(w + kSizeOffset + 2);
       h += 3;
     } else if (s_.at(w + kSizeOffset) == stream::PageMarkers::kSeparator) {
       h += 1;
     }
-    if (holds(s_, w + h, stream::PageMarkers::kFeed)) {
+    if (s_.matches(w + h, stream::PageMarkers::kFeed)) {
       // ESC J n goes out ahead of the barcode, even when the barcode is not built.
       if (outLen_ + 3 < OutputBuffer::kSize) {
         for (std::size_t i = 0; i < 3; ++i) out_[outLen_ + i] = s_.at(w + h + i);
