@@ -1,7 +1,6 @@
 #include "job/JobRunner.h"
 
 #include <array>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -116,23 +115,27 @@ class JobRun {
 
   void startDocument() {
     bool started = printer_->startDoc(docInfo_);
-    while (!started && retryCount_ <= kDocStartRetries) {
-      ++retryCount_;
+    while (!started && retriesAndWaits_ <= kDocStartRetries) {
+      ++retriesAndWaits_;
       debug().report("StartDocPrinter Error : 0x%08x \n", ports_.spooler.lastError());
       ports_.clock.sleepMs(kDocStartWaitMs);
       started = printer_->startDoc(docInfo_);
     }
     // Without a started document the copy goes on regardless.
-    retryCount_ = 0;
+    retriesAndWaits_ = 0;
   }
 
   /// Sends one copy; false when the job is abandoned.
   bool sendCopy() {
     pageIndex_ = 1;
     startDocument();
-    page::PageJob pageJob{
-        request_.modelFirstUnit, request_.cutMode, &settings_, &output_, heightClass_,
-        printer_.get(),          &debug()};
+    page::PageJob pageJob{.modelFirstUnit = request_.modelFirstUnit,
+                          .cutMode = request_.cutMode,
+                          .settings = settings_,
+                          .output = output_,
+                          .heightClass = heightClass_,
+                          .printer = *printer_,
+                          .debug = debug()};
     bool abandoned = false;
     while (sendPageAttempt(pageJob, abandoned)) {
     }
@@ -148,15 +151,16 @@ class JobRun {
     output_.reset();
     const std::u16string path =
         pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, pageIndex_);
+    if (!folderWatch_) folderWatch_ = ports_.files.watchFolder(spoolDirectory_);
     std::unique_ptr<platform::PageFile> file = ports_.files.open(path);
     if (!file) {
-      if (retryCount_ >= kPageWaits) return false;
-      ports_.clock.sleepMs(kPageWaitMs);
-      ++retryCount_;
+      if (retriesAndWaits_ >= kPageWaits) return false;
+      waitForPageFile();
       return true;
     }
     if (!printer_->startPage()) {
       debug().write("StartPagePrinter Error \n");
+      pauseEndMs_.reset();  // the copy ends; the next one counts its own pauses
       return false;
     }
     std::uint64_t fullSize = 0;
@@ -170,37 +174,37 @@ class JobRun {
       ports_.files.remove(path);
       return true;
     }
-    std::optional<page::PageBuffer> pageBuffer = loadPage(*file, size);
+    std::optional<page::PageBuffer> pageBuffer = loadPage(*file, size, debug());
     if (!pageBuffer) {
       abandoned = true;
       return false;
     }
     // The page is processed and, after the document's last page, closed by one 0x00.
     const bool lastPage = sendLoadedPage(*pageBuffer, pageJob);
+    pauseEndMs_.reset();  // a page sent starts the count of pauses again
     pageBuffer.reset();
     file.reset();
     ++pageIndex_;
-    retryCount_ = 0;
+    retriesAndWaits_ = 0;
     (void)printer_->endPage();
     return !lastPage;
   }
 
-  /// Reads the page file into a zeroed block of its size + 256 bytes.
-  std::optional<page::PageBuffer> loadPage(platform::PageFile& file, std::uint32_t size) {
-    base::HeapBlock block;
-    if (size <= std::numeric_limits<std::uint32_t>::max() - page::kPageMargin) {
-      block = base::HeapBlock::zeroed(std::size_t{size} + page::kPageMargin);
+  /// Waits for the rest of the current 100 ms pause, or less when the folder changes
+  /// first. A pause counts once its 100 ms have passed on the clock, however many changes
+  /// woke the run during it, so the waits for a page file still end after 300 pauses of
+  /// 100 ms. A pause under way when a file opens goes on after a skipped empty file and
+  /// ends with a page sent or with the copy, as the count itself does.
+  void waitForPageFile() {
+    const std::uint64_t now = ports_.clock.nowMs();
+    if (!pauseEndMs_) pauseEndMs_ = now + kPageWaitMs;
+    if (now < *pauseEndMs_) {
+      (void)folderWatch_->waitForChange(static_cast<std::uint32_t>(*pauseEndMs_ - now));
     }
-    if (!block.ok()) {
-      debug().write("pData == NULL \n");
-      return std::nullopt;
+    if (ports_.clock.nowMs() >= *pauseEndMs_) {
+      ++retriesAndWaits_;
+      pauseEndMs_.reset();
     }
-    const std::size_t read = file.read(block.span().first(size));
-    if (read == 0) {
-      debug().write("ReadFile <= 0 \n");
-      return std::nullopt;
-    }
-    return page::PageBuffer::adopt(std::move(block), read);
   }
 
   /// Deletes the page files below the number where the last copy stopped, always
@@ -235,8 +239,16 @@ class JobRun {
   platform::DocInfo docInfo_;
   PrinterSettings settings_;
   page::OutputBuffer output_;
+  std::unique_ptr<platform::FolderWatch> folderWatch_;  // made before the first page's open
+  std::optional<std::uint64_t> pauseEndMs_;             // the end of the pause under way
   std::uint32_t pageIndex_ = 0;
-  std::uint32_t retryCount_ = 0;
+  /// One count serves the document-start retries and the page-file waits alike: it is 0
+  /// before the first copy and after each document start and each page sent, and left
+  /// alone when a copy starts or an empty file is skipped. So a copy that follows one
+  /// ended by a missing page file starts its document with the count at 300 and makes a
+  /// single attempt. Two counts would give later copies their own retries and change the
+  /// calls the spooler sees; the one count keeps them as they are.
+  std::uint32_t retriesAndWaits_ = 0;
   std::uint8_t heightClass_ = 0;
 };
 
@@ -295,6 +307,7 @@ bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId) {
 }
 
 void runJob(JobPorts& ports, const JobRequest& request) {
+  const platform::DebugRunScope lines(ports.debug, request.printerName, request.jobId);
   JobRun(ports, request).run();
 }
 

@@ -47,19 +47,6 @@ std::string readAll(int fd) {
 
 }  // namespace
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/spr-e2e-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (::mkdtemp(buf.data()) != nullptr) path_ = buf.data();
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
-
 std::string builtProgram(const std::string& relative) {
   const char* dir = std::getenv("SPR_BUILD_DIR");
   return std::string(dir ? dir : ".") + "/" + relative;
@@ -143,8 +130,10 @@ Child::Child(const std::vector<std::string>& argv, const std::string& stderrPath
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!stderrPath.empty()) {
-    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // No O_CLOEXEC: the target descriptor is closed before the open, so the open gets 2
+    // itself, and close-on-exec would take the child's standard error away at its start.
+    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
   }
   std::vector<char*> args = cArgs(argv);
   pid_t pid = -1;

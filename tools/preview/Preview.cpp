@@ -2,6 +2,7 @@
 
 #include "PageRenderer.h"
 #include "StreamParser.h"
+#include "base/LittleEndian.h"
 
 namespace preview {
 namespace {
@@ -13,11 +14,10 @@ bool pageStream(std::span<const std::uint8_t> file, std::span<const std::uint8_t
                 std::vector<std::string>& messages, std::string& error) {
   if (file.size() < kPageHeaderSize) {
     error = "a page file starts with a 5-byte header; this one has " + std::to_string(file.size()) +
-            " bytes";
+            (file.size() == 1 ? " byte" : " bytes");
     return false;
   }
-  const std::uint32_t length = file[0] | (std::uint32_t{file[1]} << 8) |
-                               (std::uint32_t{file[2]} << 16) | (std::uint32_t{file[3]} << 24);
+  const std::uint32_t length = base::readU32(file.data());
   stream = file.subspan(kPageHeaderSize);
   if (length < stream.size()) {
     stream = stream.first(length);

@@ -11,39 +11,18 @@
 #include "platform/posix/DirectoryQueue.h"
 #include "platform/posix/PosixErrors.h"
 #include "platform/posix/PosixIo.h"
+#include "platform/posix/SpoolerRules.h"
 
 namespace posix {
 namespace {
 
-thread_local std::uint32_t lastSpoolerError = 0;
-
-constexpr std::size_t kInfoFixedBytes = 84;  // PRINTER_INFO_2 in its 32-bit layout
 constexpr std::size_t kPortLimit = 4096;
 
 bool fail(std::uint32_t error) {
-  setSpoolerError(error);
-  return false;
-}
-
-/// Copies `text` with its NUL as UTF-16LE into `block` at `offset`; the next offset.
-std::size_t putString(std::span<std::byte> block, std::size_t offset, std::u16string_view text) {
-  for (char16_t unit : text) {
-    block[offset++] = static_cast<std::byte>(unit & 0xFF);
-    block[offset++] = static_cast<std::byte>(unit >> 8);
-  }
-  block[offset++] = std::byte{0};
-  block[offset++] = std::byte{0};
-  return offset;
+  return failWith(error);
 }
 
 }  // namespace
-
-void setSpoolerError(std::uint32_t error) {
-  lastSpoolerError = error;
-}
-std::uint32_t spoolerError() {
-  return lastSpoolerError;
-}
 
 bool isPlainName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." &&
@@ -73,15 +52,10 @@ bool DirectoryPrinter::readPort(std::u16string& port) {
   return true;
 }
 
-std::uint32_t DirectoryPrinter::infoSize(const std::u16string& port) const {
-  return static_cast<std::uint32_t>(kInfoFixedBytes + 2 * (name_.size() + 1) +
-                                    2 * (port.size() + 1));
-}
-
 bool DirectoryPrinter::queryInfoSize(std::uint32_t& needed) {
   std::u16string port;
   if (!present() || !readPort(port)) return false;
-  needed = infoSize(port);
+  needed = printerInfoSize(name_, port);
   return fail(platform::kErrorInsufficientBuffer);
 }
 
@@ -89,9 +63,8 @@ bool DirectoryPrinter::readInfo(std::span<std::byte> block, std::u16string& port
   std::u16string port;
   if (!present() || !readPort(port)) return false;
   // The port may have changed since the size was asked for.
-  if (block.size() < infoSize(port)) return fail(platform::kErrorInsufficientBuffer);
-  std::fill(block.begin(), block.end(), std::byte{0});
-  putString(block, putString(block, kInfoFixedBytes, name_), port);
+  if (block.size() < printerInfoSize(name_, port)) return fail(platform::kErrorInsufficientBuffer);
+  writePrinterInfo(block, name_, port);
   portName = port;
   return true;
 }
@@ -113,7 +86,7 @@ std::uint32_t DirectoryPrinter::getData(std::string_view name, std::span<std::ui
 
 bool DirectoryPrinter::startDoc(const platform::DocInfo& info) {
   if (!present()) return false;
-  if (document_) return fail(kErrorInvalidPrinterState);
+  if (document_) return fail(platform::kErrorInvalidPrinterState);
   std::uint32_t error = 0;
   document_ = DirectoryDocument::start(folder_.get(), info, error);
   return document_ ? true : fail(error);
@@ -122,26 +95,26 @@ bool DirectoryPrinter::startDoc(const platform::DocInfo& info) {
 bool DirectoryPrinter::startPage() {
   std::uint32_t error = 0;
   if (!present()) return false;
-  if (!document_) return fail(kErrorNoStartDoc);
+  if (!document_) return fail(platform::kErrorNoStartDoc);
   return document_->startPage(error) || fail(error);
 }
 
 bool DirectoryPrinter::write(std::span<const std::uint8_t> bytes) {
   std::uint32_t error = 0;
   if (!present()) return false;
-  if (!document_) return fail(kErrorNoStartDoc);
+  if (!document_) return fail(platform::kErrorNoStartDoc);
   return document_->write(bytes, error) || fail(error);
 }
 
 bool DirectoryPrinter::endPage() {
   std::uint32_t error = 0;
   if (!present()) return false;
-  if (!document_) return fail(kErrorNoStartDoc);
+  if (!document_) return fail(platform::kErrorNoStartDoc);
   return document_->endPage(error) || fail(error);
 }
 
 bool DirectoryPrinter::endDoc() {
-  if (!document_) return fail(kErrorNoStartDoc);
+  if (!document_) return fail(platform::kErrorNoStartDoc);
   if (!present()) {
     document_.reset();
     return false;
@@ -158,10 +131,11 @@ bool DirectoryPrinter::enumJobs(std::vector<platform::JobEntry>& entries) {
   std::vector<platform::JobEntry> jobs;
   std::uint32_t error = 0;
   if (!present()) return false;
-  if (!readQueue(folder_.get(), kListingJobs, jobs, error)) return fail(error);
+  if (!readQueue(folder_.get(), platform::kJobListingEntries, jobs, error)) return fail(error);
   // The listing holds the 64-byte entries and their strings in 6400 bytes; when they
   // don't all fit, the listing fails as a whole and returns no entry at all.
-  if (listingBytes(name_, jobs) > kListingBytes) return fail(platform::kErrorInsufficientBuffer);
+  if (listingBytes(name_, jobs) > platform::kJobListingBytes)
+    return fail(platform::kErrorInsufficientBuffer);
   entries = std::move(jobs);
   return true;
 }

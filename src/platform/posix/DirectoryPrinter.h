@@ -12,11 +12,6 @@
 
 namespace posix {
 
-/// This thread's last spooler error, shared by every directory printer as the
-/// system's last error is.
-void setSpoolerError(std::uint32_t error);
-std::uint32_t spoolerError();
-
 /// True for a name that is one entry of a folder: not empty, ".", or "..", no '/' or NUL.
 bool isPlainName(std::string_view name);
 
@@ -25,8 +20,7 @@ class DirectoryPrinter : public platform::Printer {
   /// `folder` is the open ROOT/<name>.
   DirectoryPrinter(Fd folder, std::u16string name);
 
-  /// The block is the fixed part of a PRINTER_INFO_2 (84 bytes in its 32-bit layout)
-  /// followed by the printer name and the port name in UTF-16 with their NULs.
+  /// The block is the one of SpoolerRules.h, with the printer's name and its port.
   bool queryInfoSize(std::uint32_t& needed) override;
   bool readInfo(std::span<std::byte> block, std::u16string& portName) override;
   std::uint32_t getData(std::string_view name, std::span<std::uint8_t> dest) override;
@@ -50,7 +44,6 @@ class DirectoryPrinter : public platform::Printer {
   /// False, with the error set, when the printer's folder has been removed.
   bool present();
   bool readPort(std::u16string& port);
-  std::uint32_t infoSize(const std::u16string& port) const;
 
   Fd folder_;
   std::u16string name_;

@@ -8,6 +8,7 @@
 #include "base/Utf.h"
 #include "platform/posix/DirectoryPrinter.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/posix/SpoolerRules.h"
 
 namespace posix {
 
