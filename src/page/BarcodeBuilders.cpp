@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -66,24 +67,49 @@ void copyImage(std::uint8_t* out, const std::array<std::uint8_t, N>& image) {
   std::memcpy(out + i, image.data() + i, N - i);
 }
 
+/// Copies `n` data bytes to `out` (the two do not overlap): short runs in overlapping
+/// 16- and 8-byte pieces, where a call to memcpy would cost more than the copy.
+void copyData(std::uint8_t* out, const std::uint8_t* data, std::size_t n) {
+  if (n > 64) {
+    std::memcpy(out, data, n);
+  } else if (n >= 16) {
+    for (std::size_t i = 0; i + 16 < n; i += 16) std::memcpy(out + i, data + i, 16);
+    std::memcpy(out + n - 16, data + n - 16, 16);
+  } else if (n >= 8) {
+    std::memcpy(out, data, 8);
+    std::memcpy(out + n - 8, data + n - 8, 8);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) out[i] = data[i];
+  }
+}
+
 template <std::size_t H, std::size_t T>
 std::uint8_t* writeSequence(std::uint8_t* out, const std::array<std::uint8_t, H>& head,
                             std::span<const std::uint8_t> data,
                             const std::array<std::uint8_t, T>& tail) {
   copyImage(out, head);
-  if (!data.empty()) std::memcpy(out + H, data.data(), data.size());
+  copyData(out + H, data.data(), data.size());
   copyImage(out + H + data.size(), tail);
   return out;
 }
 
-/// Whether all eight bytes of `word` lie in 0x2A..0x7D. With no byte of 0x80 or more,
-/// adding 0x56 sets a byte's top bit exactly from 0x2A on and adding 0x02 exactly from
-/// 0x7E on, and neither addition carries into the next byte.
-bool allDataBytes(std::uint64_t word) {
+/// The top bit of each byte of `word` that lies outside 0x2A..0x7D. Each byte's low
+/// seven bits x are tested on their own: x + 0x56 reaches the top bit exactly from 0x2A on
+/// and x + 0x02 exactly from 0x7E on, and neither sum carries into the next byte.
+std::uint64_t nonDataBytes(std::uint64_t word) {
   constexpr std::uint64_t kOnes = 0x0101010101010101;
   constexpr std::uint64_t kTopBits = 0x80 * kOnes;
-  if ((word & kTopBits) != 0) return false;
-  return ((word + 0x56 * kOnes) & kTopBits) == kTopBits && ((word + 0x02 * kOnes) & kTopBits) == 0;
+  const std::uint64_t low = word & ~kTopBits;
+  return (word | ~(low + 0x56 * kOnes) | (low + 0x02 * kOnes)) & kTopBits;
+}
+
+/// The index, in stream order, of the first byte flagged in a nonDataBytes() mask.
+std::uint32_t firstFlagged(std::uint64_t mask) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return static_cast<std::uint32_t>(std::countr_zero(mask)) / 8;
+  } else {
+    return static_cast<std::uint32_t>(std::countl_zero(mask)) / 8;
+  }
 }
 
 /// The data count when a symbol with `frame` bytes around the data can be built into
@@ -125,11 +151,12 @@ std::uint8_t plus(std::uint8_t value, std::uint8_t add) {
 std::uint32_t barcodeDataLength(std::span<const std::uint8_t> data) {
   const std::size_t limit = std::min<std::size_t>(data.size(), kMaxBarcodeData + 1);
   std::size_t n = 0;
-  // Eight bytes at a time while all are data, then byte by byte up to the end of the run.
+  // Eight bytes at a time; the first word with a byte outside the range tells where.
   for (; n + 8 <= limit; n += 8) {
     std::uint64_t word = 0;
     std::memcpy(&word, data.data() + n, 8);
-    if (!allDataBytes(word)) break;
+    const std::uint64_t outside = nonDataBytes(word);
+    if (outside != 0) return static_cast<std::uint32_t>(n + firstFlagged(outside));
   }
   while (n < limit && data[n] >= kFirstDataByte && data[n] <= kLastDataByte) ++n;
   return static_cast<std::uint32_t>(n);

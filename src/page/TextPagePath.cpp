@@ -28,11 +28,19 @@ class TextWalk {
         settings_(settings),
         heightClass_(heightClass) {}
 
-  void run(std::size_t rasterFrom) {
+  /// Walks the whole stream. With `leaveLeadInPlace`, the plain bytes that open the page
+  /// are counted into an empty output but not copied: the output's first leadInPlace()
+  /// bytes are then the stream's own first bytes, still standing in the stream.
+  void run(std::size_t rasterFrom, bool leaveLeadInPlace) {
     // Positions past the buffer do not exist, whatever the header claims.
     const std::size_t end = std::min<std::size_t>(s_.length, s_.capacity);
     stream::CandidateFinder<2> candidates(s_.data, end, {0x1D, 0x98}, {rasterFrom, 0});
     std::size_t w = 0;
+    if (leaveLeadInPlace && outLen_ == 0) {
+      w = candidates.next(0);
+      leadInPlace_ = static_cast<std::uint32_t>(std::min<std::size_t>(w, kMostFilled));
+      outLen_ = leadInPlace_;
+    }
     while (w < end) {
       const std::size_t next = candidates.next(w);
       appendPlain(w, next);
@@ -48,6 +56,8 @@ class TextWalk {
       }
     }
   }
+
+  [[nodiscard]] std::uint32_t leadInPlace() const { return leadInPlace_; }
 
  private:
   /// Copies stream positions [from, to) as far as the bound allows; the rest is dropped.
@@ -124,24 +134,47 @@ class TextWalk {
   std::uint32_t& outLen_;
   const page::PrinterSettings& settings_;
   std::uint8_t& heightClass_;
+  std::uint32_t leadInPlace_ = 0;
 };
+
+/// Whether the walk can run at all: a usable output, a stream, a page long enough.
+bool walks(stream::StreamView stream, const OutputBuffer& output) {
+  return output.ok() && stream.data != nullptr && output.outLen <= OutputBuffer::kSize &&
+         stream.length > kShortestTextPage;
+}
 
 }  // namespace
 
 void buildTextPage(stream::StreamView stream, OutputBuffer& output,
                    const page::PrinterSettings& settings, std::uint8_t& heightClass,
                    std::size_t rasterFrom) {
-  if (!output.ok() || stream.data == nullptr || output.outLen > OutputBuffer::kSize) return;
-  if (stream.length <= kShortestTextPage) return;
-  TextWalk(stream, output, settings, heightClass).run(rasterFrom);
+  if (!walks(stream, output)) return;
+  TextWalk(stream, output, settings, heightClass).run(rasterFrom, false);
 }
 
 void writeTextPage(stream::StreamView stream, platform::Printer& printer, OutputBuffer& output,
                    const page::PrinterSettings& settings, std::uint8_t& heightClass,
                    std::size_t rasterFrom) {
-  buildTextPage(stream, output, settings, heightClass, rasterFrom);
+  std::uint32_t lead = 0;
+  if (walks(stream, output)) {
+    TextWalk walk(stream, output, settings, heightClass);
+    walk.run(rasterFrom, true);
+    lead = walk.leadInPlace();
+  }
   const std::uint32_t filled = output.ok() ? std::min(output.outLen, OutputBuffer::kSize) : 0;
-  (void)printer.write(std::span<const std::uint8_t>(output.data(), filled));
+  std::uint8_t* from = output.data();
+  if (lead > 0) {
+    // The page's opening plain bytes were left in the stream. When the whole page fits
+    // the page buffer, the rest joins them there (the walk has read all it needs);
+    // otherwise they join the rest in the output buffer.
+    if (filled <= stream.capacity) {
+      std::memcpy(stream.data + lead, output.data() + lead, filled - lead);
+      from = stream.data;
+    } else {
+      std::memcpy(output.data(), stream.data, lead);
+    }
+  }
+  (void)printer.write(std::span<const std::uint8_t>(from, filled));
 }
 
 }  // namespace page

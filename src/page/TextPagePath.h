@@ -28,8 +28,11 @@ void buildTextPage(stream::StreamView stream, OutputBuffer& output,
                    const page::PrinterSettings& settings, std::uint8_t& heightClass,
                    std::size_t rasterFrom = 0);
 
-/// Builds the page with buildTextPage and sends the filled bytes with one write, also
-/// when there are none.
+/// Builds the page as buildTextPage does and sends the filled bytes with one write, also
+/// when there are none. Into an empty output, the page's opening plain bytes are not
+/// copied: when everything built fits the stream's buffer, it is put together there behind
+/// them and sent from there, so the stream is rewritten from its first placeholder or
+/// raster on.
 void writeTextPage(stream::StreamView stream, platform::Printer& printer, OutputBuffer& output,
                    const page::PrinterSettings& settings, std::uint8_t& heightClass,
                    std::size_t rasterFrom = 0);

@@ -1,8 +1,10 @@
 // A page's command stream inside its page buffer, read and written only within it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "stream/PageMarkers.h"
 
@@ -26,6 +28,12 @@ struct StreamView {
       if (data[pos + i] != marker[i]) return false;
     }
     return true;
+  }
+
+  /// As above, for a marker whose size is known when compiling: compared as one block.
+  template <std::size_t N>
+  [[nodiscard]] bool matches(std::size_t pos, const std::array<std::uint8_t, N>& marker) const {
+    return pos <= capacity && capacity - pos >= N && std::memcmp(data + pos, marker.data(), N) == 0;
   }
 
   /// Whether a raster command header (1D 76 30 00) stands at `pos`.

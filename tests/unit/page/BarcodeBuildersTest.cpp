@@ -103,13 +103,17 @@ TEST_F(BarcodeBuilders, DataIsTheRunFromAsteriskToClosingBrace) {
   EXPECT_EQ(page::barcodeDataLength(hex("41 42")), 2u);  // the end of the bytes ends it too
   EXPECT_EQ(page::barcodeDataLength(concat({digits(5000), hex("00")})), 900u);  // stops at 900
 
-  // Every boundary byte at every place of a longer run, which is counted in words.
-  for (int b : {0x00, 0x29, 0x2A, 0x41, 0x7D, 0x7E, 0x80, 0xA9, 0xAA, 0xFD, 0xFF}) {
+  // Every byte value at every place of a longer run, which is counted in words, alone
+  // and with a byte that ends the run two places further on, in the same word or the next.
+  for (int b = 0; b < 256; ++b) {
     const bool isData = b >= 0x2A && b <= 0x7D;
     for (std::size_t k = 0; k < 20; ++k) {
       Bytes data = concat({digits(20), hex("0D")});
       data[k] = static_cast<std::uint8_t>(b);
       EXPECT_EQ(page::barcodeDataLength(data), isData ? 20u : k) << b << " at " << k;
+      if (k + 2 >= 20) continue;
+      data[k + 2] = 0x7E;
+      EXPECT_EQ(page::barcodeDataLength(data), isData ? k + 2 : k) << b << " at " << k;
     }
   }
 

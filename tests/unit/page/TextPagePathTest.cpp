@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "PageTestSupport.h"
 #include "page/BarcodeBuilders.h"
 
@@ -126,6 +128,39 @@ TEST_F(TextPagePath, UnbuildableOneDimensionalBarcodeIsDroppedWithItsData) {
             concat({text("0123456789<"), hex("0A")}));
 }
 
+// The page's opening plain bytes are sent from the page buffer itself when the whole
+// output fits there (stream, margin and file tail); when the barcodes make it longer, the
+// write comes from the output buffer. Both send the bytes the walk builds.
+TEST_F(TextPagePath, OutputThatOutgrowsThePageBufferIsSentTheSame) {
+  const Bytes qrEmpty = concat({placeholder(9), hex("0D")});  // 16 bytes become 49
+  const Bytes code128 = concat({placeholder(8), hex("0D")});  // 16 bytes become 17
+  for (int grown : {0, 1, 255, 256, 257, 300}) {
+    Bytes page = text("Opening plain text that stays where it is.\n");
+    for (int g = 0; g + 33 <= grown; g += 33) page = concat({page, qrEmpty});
+    for (int g = grown / 33 * 33; g < grown; ++g) page = concat({page, code128});
+    page = concat({page, text("\nclosing text")});
+
+    page::PageBuffer oracle = page::PageBuffer::fromFileBytes(fakes::pageFile(page));
+    page::OutputBuffer built = page::OutputBuffer::allocate();
+    std::uint8_t hc = 0;
+    page::buildTextPage(oracle.stream(), built, p.settings, hc);
+    ASSERT_EQ(built.outLen, page.size() + static_cast<std::size_t>(grown));
+
+    EXPECT_EQ(toHex(send(page)), toHex(Bytes(built.data(), built.data() + built.outLen)))
+        << "grown by " << grown;
+  }
+}
+
+TEST_F(TextPagePath, BytesAlreadyInTheOutputBufferGoFirst) {
+  page::PageBuffer buffer = page::PageBuffer::fromFileBytes(
+      fakes::pageFile(concat({text("0123456789ABCDEF"), placeholder(9), hex("0D")})));
+  p.output.reset();
+  std::memcpy(p.output.data(), "xyz", 3);
+  p.output.outLen = 3;
+  page::writeTextPage(buffer.stream(), *p.printer, p.output, p.settings, heightClass_);
+  EXPECT_EQ(p.writes().back(), concat({text("xyz0123456789ABCDEF"), qr({})}));
+}
+
 /// Starts the walk with the output buffer already filled to `outLen`.
 class TextPageBound : public TextPagePath {
  protected:
@@ -152,6 +187,16 @@ TEST_F(TextPageBound, FeedAndPlainBytesStopBelowTheBufferSize) {
 
 // A barcode that would pass the end of the buffer is dropped whole with its data; one
 // that ends exactly at the end is kept.
+// A page longer than the buffer: its first 0x4FFFFF bytes are sent, and the placeholder
+// behind them, with no room left, is dropped with its data.
+TEST_F(TextPageBound, PageLongerThanTheBufferIsCutAtItsBound) {
+  Bytes page(kSize + 10, 'a');
+  page = concat({page, placeholder(9), text("DATA"), hex("0D")});
+  const Bytes sent = send(page);
+  ASSERT_EQ(sent.size(), kSize - 1);
+  EXPECT_EQ(sent, Bytes(kSize - 1, 'a'));
+}
+
 TEST_F(TextPageBound, BarcodeThatDoesNotFitIsDroppedWhole) {
   const Bytes page = concat({placeholder(9), text("ABCD"), hex("0D"), text("0123456789")});
   const Bytes symbol = qr(text("ABCD"));  // 53 bytes

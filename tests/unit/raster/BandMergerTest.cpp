@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "fakes/Bytes.h"
 #include "fakes/FakeSpooler.h"
 #include "page/PageBuffer.h"
@@ -118,6 +121,121 @@ TEST(BandMerger, HeaderCutShortAtTheEndIsLeftAsItStands) {
   // A whole header whose row runs past the end is merged; only stream bytes are sent.
   const Bytes rowCut = hex("1D 76 30 00 01 00 01 00 AA 0D 1D 76 30 00 05 00 01 00 BB");
   EXPECT_EQ(merge(rowCut, 20), hex("1D 76 30 00 01 00 02 00 AA BB"));
+}
+
+/// The merge as the steps describe it: every merge deletes the header and the separator
+/// before it from the stream at once, and the scan goes on byte by byte elsewhere.
+Bytes stepByStep(Bytes s, std::uint32_t limit) {
+  const Bytes header = hex("1D 76 30 00");
+  limit = std::min<std::uint32_t>(limit, 255);
+  if (s.size() <= 4) return s;
+  std::size_t counter = SIZE_MAX;
+  for (std::size_t p = 0; p + 4 < s.size();) {
+    if (!std::equal(header.begin(), header.end(), s.begin() + static_cast<std::ptrdiff_t>(p))) {
+      counter = SIZE_MAX;
+      ++p;
+      continue;
+    }
+    const std::size_t x = s[p + 4];
+    const bool whole = s.size() - p >= 8;
+    if (counter != SIZE_MAX && s[counter] < limit && whole) {
+      const auto at = s.begin() + static_cast<std::ptrdiff_t>(p);
+      s.erase(at, at + 8);
+      s.erase(s.begin() + static_cast<std::ptrdiff_t>(p) - 1);
+      ++s[counter];
+      p += x;
+    } else {
+      counter = whole ? p + 6 : SIZE_MAX;
+      p += 8 + x + 1;
+    }
+  }
+  return s;
+}
+
+/// Runs of one-row commands of mixed widths (some kept for several rows, some of 16 bytes
+/// or more, which the merger copies in pieces), separators of any value, commands with
+/// other row counts or mode bytes, plain bytes and long plain runs between them.
+Bytes randomRasterStream(std::mt19937& rng) {
+  auto roll = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  auto bytes = [&](int n) {
+    Bytes b(static_cast<std::size_t>(n));
+    for (auto& v : b) v = static_cast<std::uint8_t>(roll(0, 255));
+    return b;
+  };
+  Bytes s;
+  int width = roll(0, 40);
+  for (int pieces = roll(0, 40); pieces > 0; --pieces) {
+    switch (roll(0, 9)) {
+      case 0:
+        s = fakes::concat({s, bytes(roll(1, 6))});
+        break;
+      case 1:
+        s = fakes::concat({s, bytes(roll(250, 600))});
+        break;
+      case 2:
+        s = fakes::concat({s, hex("1D 76 30"), Bytes{static_cast<std::uint8_t>(roll(0, 1))}});
+        break;
+      default: {
+        if (roll(0, 3) == 0) width = roll(0, 3) == 0 ? roll(200, 255) : roll(0, 40);
+        Bytes row = fakes::rasterRow(bytes(width),
+                                     static_cast<std::uint8_t>(roll(0, 3) ? 0x0D : roll(0, 255)));
+        if (roll(0, 9) == 0) row[6] = static_cast<std::uint8_t>(roll(0, 255));  // yL
+        if (roll(0, 19) == 0) row.pop_back();                                   // no separator
+        s = fakes::concat({s, row});
+      }
+    }
+  }
+  return s;
+}
+
+TEST(BandMerger, RandomStreamsMatchTheStepByStepMerge) {
+  std::mt19937 rng(31337);
+  const std::uint32_t limits[] = {0, 1, 2, 3, 20, 255, 1000};
+  for (int round = 0; round < 400; ++round) {
+    const Bytes full = randomRasterStream(rng);
+    const std::uint32_t limit = limits[rng() % std::size(limits)];
+    // Every length the stream can be cut at near its end, so rows, headers and pieces end
+    // on every byte; the buffer ends right after the stream, so a read past it is caught
+    // by the sanitizer build.
+    for (std::size_t cut = 0; cut <= std::min<std::size_t>(full.size(), 24); ++cut) {
+      const Bytes in(full.begin(), full.end() - static_cast<std::ptrdiff_t>(cut));
+      std::vector<std::uint8_t> buffer(in);
+      const stream::StreamView view{buffer.data(), static_cast<std::uint32_t>(buffer.size()),
+                                    buffer.size()};
+      const std::uint32_t merged = raster::mergeBands(view, limit);
+      ASSERT_EQ(fakes::toHex(Bytes(buffer.begin(), buffer.begin() + merged)),
+                fakes::toHex(stepByStep(in, limit)))
+          << "limit " << limit << ", stream " << fakes::toHex(in);
+    }
+  }
+}
+
+TEST(BandMerger, RowsOfEveryWidthMergeAtEveryOffset) {
+  // Wide and narrow rows, the stream starting at every offset of the buffer, so the
+  // pieces the merger copies fall at every alignment.
+  for (std::uint32_t width : {0u, 1u, 3u, 4u, 7u, 8u, 15u, 16u, 17u, 31u, 32u, 33u, 72u, 255u}) {
+    Bytes rowsOfWidth;
+    for (int i = 0; i < 25; ++i) {
+      Bytes data(width);
+      for (std::uint32_t k = 0; k < width; ++k)
+        data[k] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(i) * 7 + k);
+      rowsOfWidth = fakes::concat({rowsOfWidth, fakes::rasterRow(data)});
+    }
+    for (std::size_t offset = 0; offset < 16; ++offset) {
+      Bytes buffer(offset, 0xEE);
+      buffer = fakes::concat({buffer, rowsOfWidth});
+      const stream::StreamView view{buffer.data() + offset,
+                                    static_cast<std::uint32_t>(rowsOfWidth.size()),
+                                    rowsOfWidth.size()};
+      const std::uint32_t merged = raster::mergeBands(view, 20);
+      EXPECT_EQ(Bytes(buffer.begin() + static_cast<std::ptrdiff_t>(offset),
+                      buffer.begin() + static_cast<std::ptrdiff_t>(offset + merged)),
+                stepByStep(rowsOfWidth, 20))
+          << "width " << width << ", offset " << offset;
+      EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(offset)),
+                Bytes(offset, 0xEE));
+    }
+  }
 }
 
 }  // namespace
