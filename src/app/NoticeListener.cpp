@@ -34,7 +34,8 @@ job::JobRequest readNotice(std::span<const std::uint8_t, kNoticeSize> notice,
   return request;
 }
 
-void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice) {
+void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice,
+                 job::Journal* journal) {
   if (!notice || !notice->ok() || notice->size() < kNoticeSize) {
     ports.debug.write("PrintThread pArguments Error \n");
     return;
@@ -42,7 +43,12 @@ void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice) 
   std::u16string printerName;
   const job::JobRequest request = readNotice(
       std::span<const std::uint8_t, kNoticeSize>(notice->data(), kNoticeSize), printerName);
-  job::runJob(ports, request);
+  if (journal == nullptr) {
+    job::runJob(ports, request);
+    return;
+  }
+  const std::unique_ptr<job::JobLog> log = journal->accept(request);
+  job::runJob(ports, request, *log);
 }
 
 void noticeListener(AppPorts& ports) {
@@ -61,8 +67,9 @@ void noticeListener(AppPorts& ports) {
     // The thread owns the block from here; if it can't start, the block is freed.
     auto owned = std::make_shared<std::unique_ptr<base::HeapBlock>>(std::move(block));
     job::JobPorts& jobPorts = ports.job;
+    job::Journal* journal = ports.journal;
     (void)ports.threads.startDetached(
-        [&jobPorts, owned] { printThread(jobPorts, std::move(*owned)); });
+        [&jobPorts, journal, owned] { printThread(jobPorts, std::move(*owned), journal); });
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include "base/HeapBlock.h"
 #include "job/JobRunner.h"
+#include "job/Journal.h"
 #include "platform/NoticeEndpoint.h"
 #include "platform/Threads.h"
 
@@ -30,6 +31,7 @@ struct AppPorts {
   job::JobPorts& job;
   platform::NoticeEndpoint& endpoint;
   platform::Threads& threads;
+  job::Journal* journal = nullptr;  // where each accepted notice is recorded, if anywhere
 };
 
 /// The listener's thread procedure: creates the endpoint, then reads notices one at a
@@ -37,8 +39,10 @@ struct AppPorts {
 /// only when the endpoint can't be created, a block can't be had, or it is closed.
 void noticeListener(AppPorts& ports);
 
-/// Runs the job of one notice block and frees the block.
-void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice);
+/// Runs the job of one notice block and frees the block. With a journal, the notice is
+/// recorded before the run starts and the run reports to its record.
+void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice,
+                 job::Journal* journal = nullptr);
 
 /// Keeps the listener the main thread started last, across console connects and
 /// disconnects, as the session window does.

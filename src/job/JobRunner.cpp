@@ -1,13 +1,17 @@
 #include "job/JobRunner.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "base/Sha256.h"
 #include "job/PageSender.h"
+#include "job/TalliedPrinter.h"
 #include "page/PageBuffer.h"
 #include "page/PageProcessor.h"
 #include "page/PrinterSettings.h"
@@ -21,6 +25,10 @@ constexpr std::uint32_t kPageWaits = 300;
 constexpr std::uint32_t kPageWaitMs = 100;
 constexpr int kDocStartRetries = 3;
 constexpr std::uint32_t kDocStartWaitMs = 10;
+// After a copy whose document the spooler could not end, the next copy waits: 250 ms,
+// doubling with each further such copy in a row, up to 16 s.
+constexpr std::uint32_t kFailedCopyWaitMs = 250;
+constexpr std::uint32_t kFailedCopyMaxDoublings = 6;
 
 void appendHex(std::u16string& out, std::uint32_t value, int digits, bool upper) {
   const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
@@ -28,20 +36,45 @@ void appendHex(std::u16string& out, std::uint32_t value, int digits, bool upper)
     out += static_cast<char16_t>(set[(value >> shift) & 15]);
 }
 
+/// The run's debug output: every line goes on to the platform's and to the events.
+class RunDebugOutput : public platform::DebugOutput {
+ public:
+  RunDebugOutput(platform::DebugOutput& out, JobEvents& events) : out_(out), events_(events) {}
+  void write(std::string_view line) override {
+    out_.write(line);
+    events_.line(line);
+  }
+
+ private:
+  platform::DebugOutput& out_;
+  JobEvents& events_;
+};
+
 /// One run of one job: the per-job state and the steps that use it.
 class JobRun {
  public:
-  JobRun(JobPorts& ports, const JobRequest& request) : ports_(ports), request_(request) {}
+  JobRun(JobPorts& ports, const JobRequest& request, JobEvents& events, const ResumePoint& from)
+      : ports_(ports),
+        request_(request),
+        events_(events),
+        debug_(ports.debug, events),
+        firstCopy_(from.copy),
+        emptyPages_(from.emptyPages.begin(), from.emptyPages.end()),
+        pageIndex_(from.stopPage),
+        heightClass_(from.heightClass) {}
 
   void run() {
+    RunEnd end = RunEnd::kFailed;
     if (prepare()) {
       bool abandoned = false;
-      for (std::uint32_t copy = 0; copy < request_.copyCount && !abandoned; ++copy) {
-        abandoned = !sendCopy();
+      for (std::uint32_t copy = firstCopy_; copy < request_.copyCount && !abandoned; ++copy) {
+        abandoned = !sendCopy(copy);
       }
       if (!abandoned) deletePageFiles();
+      end = abandoned ? RunEnd::kAbandoned : RunEnd::kCopiesDone;
     }
     tail();
+    events_.runEnded(end);
   }
 
  private:
@@ -62,8 +95,10 @@ class JobRun {
     printer_ = ports_.spooler.open(request_.printerName);
     if (!printer_) {
       debug().write("OpenPrinter Error \n");
+      explainSpoolerFailure();
       return false;
     }
+    tally_.attach(*printer_);
     if (!queryDocInfo()) {
       debug().write("SetOutputFile Error \n");
       return false;
@@ -119,6 +154,7 @@ class JobRun {
     while (!started && retryCount_ <= kDocStartRetries) {
       ++retryCount_;
       debug().report("StartDocPrinter Error : 0x%08x \n", ports_.spooler.lastError());
+      explainSpoolerFailure();
       ports_.clock.sleepMs(kDocStartWaitMs);
       started = printer_->startDoc(docInfo_);
     }
@@ -127,25 +163,71 @@ class JobRun {
   }
 
   /// Sends one copy; false when the job is abandoned.
-  bool sendCopy() {
+  bool sendCopy(std::uint32_t copy) {
     pageIndex_ = 1;
+    lastPageSent_ = false;
     startDocument();
-    page::PageJob pageJob{
-        request_.modelFirstUnit, request_.cutMode, &settings_, &output_, heightClass_,
-        printer_.get(),          &debug()};
+    tally_.restart();
+    page::PageJob pageJob{request_.modelFirstUnit, request_.cutMode, &settings_, &output_,
+                          heightClass_,            &tally_,          &debug()};
     bool abandoned = false;
     while (sendPageAttempt(pageJob, abandoned)) {
     }
     heightClass_ = pageJob.heightClass;
     if (abandoned) return false;
-    (void)printer_->endDoc();
+    endCopy(copy);
     return true;
+  }
+
+  /// Ends the copy's document and reports the copy at once, so that little time passes
+  /// between the document's end and its record. A copy whose document could not be
+  /// ended makes the next one wait, longer with each such copy in a row.
+  void endCopy(std::uint32_t copy) {
+    events_.documentEnding();
+    const bool ended = printer_->endDoc();
+    events_.copyDone(
+        CopyRecord{copy, ended, lastPageSent_, heightClass_, pageIndex_, tally_.pages()});
+    if (ended) {
+      failedCopiesInARow_ = 0;
+      return;
+    }
+    explainSpoolerFailure();
+    ++failedCopiesInARow_;
+    if (copy + 1 < request_.copyCount) {
+      const std::uint32_t doublings = std::min(failedCopiesInARow_ - 1, kFailedCopyMaxDoublings);
+      ports_.clock.sleepMs(kFailedCopyWaitMs << doublings);
+    }
+  }
+
+  /// A page number an earlier copy found empty: an empty page again, and on to the next.
+  bool sendKnownEmptyPage() {
+    if (!tally_.startPage()) {
+      debug().write("StartPagePrinter Error \n");
+      return false;
+    }
+    ++pageIndex_;
+    (void)tally_.endPage();
+    return true;
+  }
+
+  /// Adds the spooler's own account of its last failure, unless it just said the same.
+  void explainSpoolerFailure() {
+    std::string line = ports_.spooler.lastFailureLine();
+    if (line.empty() || line == lastExplanation_) return;
+    debug().write(line);
+    lastExplanation_ = std::move(line);
+  }
+
+  void removePageFile(const std::u16string& path) {
+    std::string why;
+    if (!ports_.files.remove(path, why) && !why.empty()) debug().write(why);
   }
 
   /// One page attempt. Returns true while the copy goes on; false when it ends (the
   /// document is then ended) or, with `abandoned` set, when the job is abandoned.
   bool sendPageAttempt(page::PageJob& pageJob, bool& abandoned) {
     output_.reset();
+    if (emptyPages_.count(pageIndex_) != 0) return sendKnownEmptyPage();
     const std::u16string path =
         pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, pageIndex_);
     std::unique_ptr<platform::PageFile> file = ports_.files.open(path);
@@ -155,7 +237,7 @@ class JobRun {
       ++retryCount_;
       return true;
     }
-    if (!printer_->startPage()) {
+    if (!tally_.startPage()) {
       debug().write("StartPagePrinter Error \n");
       return false;
     }
@@ -163,11 +245,13 @@ class JobRun {
     const bool sized = file->size(fullSize);
     const auto size = static_cast<std::uint32_t>(fullSize);
     if (!sized || size == 0) {
-      ++pageIndex_;
+      const std::uint32_t emptyPage = pageIndex_++;
       debug().write("GetFileSizeEx FALSE \n");
-      (void)printer_->endPage();
+      (void)tally_.endPage();
       file.reset();
-      ports_.files.remove(path);
+      emptyPages_.insert(emptyPage);
+      events_.emptyPage(emptyPage);
+      removePageFile(path);
       return true;
     }
     std::optional<page::PageBuffer> pageBuffer = loadPage(*file, size);
@@ -177,11 +261,13 @@ class JobRun {
     }
     // The page is processed and, after the document's last page, closed by one 0x00.
     const bool lastPage = sendLoadedPage(*pageBuffer, pageJob);
+    if (tally_.takeWriteFailure()) explainSpoolerFailure();
     pageBuffer.reset();
     file.reset();
     ++pageIndex_;
     retryCount_ = 0;
-    (void)printer_->endPage();
+    (void)tally_.endPage();
+    lastPageSent_ = lastPage;
     return !lastPage;
   }
 
@@ -208,8 +294,7 @@ class JobRun {
   void deletePageFiles() {
     std::uint32_t j = 0;
     do {
-      ports_.files.remove(
-          pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, j));
+      removePageFile(pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, j));
       ++j;
     } while (j < pageIndex_);
   }
@@ -225,19 +310,27 @@ class JobRun {
     }
   }
 
-  platform::DebugOutput& debug() { return ports_.debug; }
+  platform::DebugOutput& debug() { return debug_; }
 
   JobPorts& ports_;
   const JobRequest& request_;
+  JobEvents& events_;
+  RunDebugOutput debug_;
+  const std::uint32_t firstCopy_;
+  std::set<std::uint32_t> emptyPages_;  // page numbers found empty: later copies skip them
   std::unique_ptr<platform::NamedLockHandle> lock_;
   std::u16string spoolDirectory_;
   std::unique_ptr<platform::Printer> printer_;
+  TalliedPrinter tally_;  // printer_, with the bytes of each page counted
   platform::DocInfo docInfo_;
   PrinterSettings settings_;
   page::OutputBuffer output_;
   std::uint32_t pageIndex_ = 0;
   std::uint32_t retryCount_ = 0;
   std::uint8_t heightClass_ = 0;
+  bool lastPageSent_ = false;
+  std::uint32_t failedCopiesInARow_ = 0;
+  std::string lastExplanation_;
 };
 
 }  // namespace
@@ -295,7 +388,22 @@ bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId) {
 }
 
 void runJob(JobPorts& ports, const JobRequest& request) {
-  JobRun(ports, request).run();
+  NoJobEvents events;
+  JobRun(ports, request, events, ResumePoint{}).run();
+}
+
+void runJob(JobPorts& ports, const JobRequest& request, JobEvents& events,
+            const ResumePoint& from) {
+  JobRun(ports, request, events, from).run();
+}
+
+bool pageFileThere(JobPorts& ports, std::uint32_t jobId, std::uint32_t page) {
+  std::u16string folder;
+  std::uint32_t error = 0;
+  if (!ports.folders.publicFolder(folder, error)) return true;
+  const std::u16string spoolDirectory = folder + ports.files.separator() + u"TIVORAN";
+  return ports.files.open(pageFilePath(spoolDirectory, ports.files.separator(), jobId, page)) !=
+         nullptr;
 }
 
 }  // namespace job

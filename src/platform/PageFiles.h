@@ -24,8 +24,9 @@ class PageFiles {
   /// Opens an existing file for reading with no sharing. Null when it is missing, is
   /// still held by its writer, is not a regular file, or can't be opened for any reason.
   virtual std::unique_ptr<PageFile> open(const std::u16string& path) = 0;
-  /// Deletes the file; the result is not examined.
-  virtual void remove(const std::u16string& path) = 0;
+  /// Deletes the file. A file that is there but can't be deleted gives false, with `why`
+  /// set to one debug line naming it and the system's reason; a missing file gives true.
+  virtual bool remove(const std::u16string& path, std::string& why) = 0;
   /// The separator between folder and file names: '\\' on Windows, '/' elsewhere.
   virtual char16_t separator() const = 0;
 };

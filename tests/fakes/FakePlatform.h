@@ -74,14 +74,20 @@ class FakePageFiles : public platform::PageFiles {
   explicit FakePageFiles(platform::Clock& clock) : clock_(clock) {}
 
   std::unique_ptr<platform::PageFile> open(const std::u16string& path) override;
-  void remove(const std::u16string& path) override {
+  bool remove(const std::u16string& path, std::string& why) override {
     removed.push_back(path);
+    if (undeletable.count(path) != 0) {
+      why = "page file not deleted \n";
+      return false;
+    }
     files.erase(path);
+    return true;
   }
   char16_t separator() const override { return u'/'; }
 
   std::map<std::u16string, File> files;
   std::vector<std::u16string> removed;
+  std::set<std::u16string> undeletable;  // files whose deletion fails
   int openAttempts = 0;
   int openNow = 0;
 

@@ -1,20 +1,42 @@
 #include "platform/posix/CupsSpooler.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <utility>
 
 #include "base/Utf.h"
 #include "platform/posix/Base64.h"
+#include "platform/posix/PosixErrors.h"
 
 namespace posix {
 namespace {
 
 /// The last error of this thread's spooler calls, as GetLastError keeps it.
 thread_local std::uint32_t tLastError = platform::kErrorSuccess;
+thread_local std::string tFailureLine;
 
 void setError(std::uint32_t error) {
   tLastError = error;
+  tFailureLine.clear();
+}
+
+/// Sets the error with the line that explains it: "spoolrelayer: CUPS <what> \n".
+void setFailure(std::uint32_t error, const std::string& what) {
+  tLastError = error;
+  tFailureLine = "spoolrelayer: CUPS " + what + " \n";
+}
+
+/// libcups's account of its last failure on this thread.
+std::string cupsReason() {
+  const char* text = cupsLastErrorString();
+  return text != nullptr && *text != '\0' ? text : ippErrorString(cupsLastError());
+}
+
+/// "host:port", or the socket path alone.
+std::string serverName(const std::string& host, int port) {
+  if (!host.empty() && host.front() == '/') return host;
+  return host + ":" + std::to_string(port);
 }
 
 /// The fixed part of a level-2 printer information block (PRINTER_INFO_2W, 64-bit).
@@ -219,19 +241,24 @@ bool CupsPrinter::startDoc(const platform::DocInfo& info) {
   // on the printer's connection while it streams.
   docHttp_ = connectTo(host_.c_str(), port_);
   if (!docHttp_) {
-    setError(kErrorServerUnavailable);
+    const int err = errno;
+    setFailure(kErrorServerUnavailable, "scheduler " + serverName(host_, port_) +
+                                            " can't be reached: " + errorText(err));
     return false;
   }
   const std::string title = jobTitle(info.docName);
   jobId_ = cupsCreateJob(docHttp_.get(), name_.c_str(), title.c_str(), 0, nullptr);
   if (jobId_ == 0) {
-    setError(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName));
+    setFailure(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName),
+               "queue " + name_ + ": document not started: " + cupsReason());
     docHttp_.reset();
     return false;
   }
   if (cupsStartDocument(docHttp_.get(), name_.c_str(), jobId_, title.c_str(), CUPS_FORMAT_RAW, 1) !=
       HTTP_STATUS_CONTINUE) {
-    setError(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName));
+    setFailure(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName),
+               "queue " + name_ + ": job " + std::to_string(jobId_) +
+                   " not started: " + cupsReason());
     abortDocument();
     return false;
   }
@@ -256,7 +283,9 @@ bool CupsPrinter::write(std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return true;
   if (cupsWriteRequestData(docHttp_.get(), reinterpret_cast<const char*>(bytes.data()),
                            bytes.size()) != HTTP_STATUS_CONTINUE) {
-    setError(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName));
+    setFailure(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName),
+               "queue " + name_ + ": job " + std::to_string(jobId_) +
+                   " not written: " + cupsReason());
     return false;
   }
   return true;
@@ -279,7 +308,9 @@ bool CupsPrinter::endDoc() {
   const ipp_status_t status = cupsFinishDocument(docHttp_.get(), name_.c_str());
   if (failed(status)) {
     // The scheduler may hold part of the document; it must not print.
-    setError(errorFor(status, platform::kErrorInvalidPrinterName));
+    setFailure(errorFor(status, platform::kErrorInvalidPrinterName),
+               "queue " + name_ + ": job " + std::to_string(jobId_) +
+                   " not ended, and canceled: " + cupsReason());
     abortDocument();
     return false;
   }
@@ -367,10 +398,15 @@ std::uint32_t CupsSpooler::lastError() {
   return tLastError;
 }
 
+std::string CupsSpooler::lastFailureLine() {
+  return tFailureLine;
+}
+
 std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
   const std::string queue = base::toUtf8(name);
   if (!validQueueName(queue)) {
-    setError(platform::kErrorInvalidPrinterName);
+    setFailure(platform::kErrorInvalidPrinterName, "has no queue named \"" + queue +
+                                                       "\": the name can't be a queue name");
     return nullptr;
   }
   // Connect first: without a connection libcups reports a missing scheduler as a missing
@@ -378,7 +414,9 @@ std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
   auto [host, port] = resolveServer(server_);
   UniqueHttp http = connectTo(host.c_str(), port);
   if (!http) {
-    setError(kErrorServerUnavailable);
+    const int err = errno;
+    setFailure(kErrorServerUnavailable,
+               "scheduler " + serverName(host, port) + " can't be reached: " + errorText(err));
     return nullptr;
   }
   ipp_t* request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printerUri(queue, port));
@@ -386,7 +424,15 @@ std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
                 kAttributes);
   UniqueIpp response = send(http.get(), request, platform::kErrorInvalidPrinterName);
-  if (!response) return nullptr;
+  if (!response) {
+    const std::string where = "scheduler " + serverName(host, port);
+    if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
+      setFailure(tLastError, where + " has no queue named \"" + queue + "\"");
+    } else {
+      setFailure(tLastError, where + " refused queue \"" + queue + "\": " + cupsReason());
+    }
+    return nullptr;
+  }
 
   std::string printerName = queue;
   std::string deviceUri;

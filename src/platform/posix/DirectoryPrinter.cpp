@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "base/Utf.h"
@@ -16,6 +17,7 @@ namespace posix {
 namespace {
 
 thread_local std::uint32_t lastSpoolerError = 0;
+thread_local std::string lastFailureLine;
 
 constexpr std::size_t kInfoFixedBytes = 84;  // PRINTER_INFO_2 in its 32-bit layout
 constexpr std::size_t kPortLimit = 4096;
@@ -40,9 +42,17 @@ std::size_t putString(std::span<std::byte> block, std::size_t offset, std::u16st
 
 void setSpoolerError(std::uint32_t error) {
   lastSpoolerError = error;
+  lastFailureLine.clear();
 }
 std::uint32_t spoolerError() {
   return lastSpoolerError;
+}
+void setSpoolerFailure(std::uint32_t error, std::string line) {
+  lastSpoolerError = error;
+  lastFailureLine = std::move(line);
+}
+std::string spoolerFailureLine() {
+  return lastFailureLine;
 }
 
 bool isPlainName(std::string_view name) {
@@ -50,8 +60,30 @@ bool isPlainName(std::string_view name) {
          name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
-DirectoryPrinter::DirectoryPrinter(Fd folder, std::u16string name)
-    : folder_(std::move(folder)), name_(std::move(name)) {}
+DirectoryPrinter::DirectoryPrinter(Fd folder, std::u16string name, std::string path)
+    : folder_(std::move(folder)), name_(std::move(name)), path_(std::move(path)) {}
+
+bool DirectoryPrinter::failDocument(const std::string& what, std::uint32_t error) {
+  std::string reason;
+  if (error == kErrorNoMoreFiles) {
+    reason = "no document number is left";
+  } else if (error == kErrorInvalidName) {
+    reason = "the output file name can't be used";
+  } else {
+    reason = systemErrorText(error);
+  }
+  setSpoolerFailure(error, "spoolrelayer: printer " + base::toUtf8(name_) + ": " + what + ": " +
+                               reason + " \n");
+  return false;
+}
+
+namespace {
+std::string documentName(const DirectoryDocument& document) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%08u", static_cast<unsigned>(document.number()));
+  return std::string("document ") + number;
+}
+}  // namespace
 
 bool DirectoryPrinter::present() {
   // A removed folder stays open here but has no links left.
@@ -116,7 +148,9 @@ bool DirectoryPrinter::startDoc(const platform::DocInfo& info) {
   if (document_) return fail(kErrorInvalidPrinterState);
   std::uint32_t error = 0;
   document_ = DirectoryDocument::start(folder_.get(), info, error);
-  return document_ ? true : fail(error);
+  documentFailure_.clear();
+  if (document_) return true;
+  return failDocument("document not started in " + path_ + "/documents", error);
 }
 
 bool DirectoryPrinter::startPage() {
@@ -130,7 +164,11 @@ bool DirectoryPrinter::write(std::span<const std::uint8_t> bytes) {
   std::uint32_t error = 0;
   if (!present()) return false;
   if (!document_) return fail(kErrorNoStartDoc);
-  return document_->write(bytes, error) || fail(error);
+  if (document_->write(bytes, error)) return true;
+  if (error == kErrorInvalidPrinterState) return fail(error);
+  failDocument(documentName(*document_) + " not written in " + path_ + "/documents", error);
+  documentFailure_ = spoolerFailureLine();
+  return false;
 }
 
 bool DirectoryPrinter::endPage() {
@@ -149,8 +187,15 @@ bool DirectoryPrinter::endDoc() {
   std::uint32_t error = 0;
   // Whether it is published or not, the document is over; a failed one leaves nothing.
   const bool published = document_->finish(error);
+  const std::string name = documentName(*document_);
   document_.reset();
-  return published || fail(error);
+  if (published) return true;
+  // A document that lost a write is dropped; its write already said why.
+  if (!documentFailure_.empty()) {
+    setSpoolerFailure(error, documentFailure_);
+    return false;
+  }
+  return failDocument(name + " not published in " + path_ + "/documents", error);
 }
 
 bool DirectoryPrinter::enumJobs(std::vector<platform::JobEntry>& entries) {

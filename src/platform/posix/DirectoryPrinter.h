@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/Spooler.h"
 #include "platform/posix/DirectoryDocument.h"
@@ -13,17 +14,20 @@
 namespace posix {
 
 /// This thread's last spooler error, shared by every directory printer as the
-/// system's last error is.
+/// system's last error is. Setting an error clears the failure line.
 void setSpoolerError(std::uint32_t error);
 std::uint32_t spoolerError();
+/// Sets the error and the debug line that explains it (see Spooler::lastFailureLine).
+void setSpoolerFailure(std::uint32_t error, std::string line);
+std::string spoolerFailureLine();
 
 /// True for a name that is one entry of a folder: not empty, ".", or "..", no '/' or NUL.
 bool isPlainName(std::string_view name);
 
 class DirectoryPrinter : public platform::Printer {
  public:
-  /// `folder` is the open ROOT/<name>.
-  DirectoryPrinter(Fd folder, std::u16string name);
+  /// `folder` is the open ROOT/<name>, `path` its path (for debug lines).
+  DirectoryPrinter(Fd folder, std::u16string name, std::string path);
 
   /// The block is the fixed part of a PRINTER_INFO_2 (84 bytes in its 32-bit layout)
   /// followed by the printer name and the port name in UTF-16 with their NULs.
@@ -33,6 +37,9 @@ class DirectoryPrinter : public platform::Printer {
 
   /// A second startDoc() before endDoc() fails with 1906; startPage(), write() and
   /// endPage() without a document fail with 3004, out of order within one with 1906.
+  /// A document that could not be started, written or published leaves a failure line
+  /// naming the printer, the document and the system's reason; a document one of whose
+  /// writes failed is not published.
   bool startDoc(const platform::DocInfo& info) override;
   bool startPage() override;
   bool write(std::span<const std::uint8_t> bytes) override;
@@ -51,9 +58,13 @@ class DirectoryPrinter : public platform::Printer {
   bool present();
   bool readPort(std::u16string& port);
   std::uint32_t infoSize(const std::u16string& port) const;
+  /// Fails with `error` and the line "spoolrelayer: printer N: <what>: <reason> \n".
+  bool failDocument(const std::string& what, std::uint32_t error);
 
   Fd folder_;
   std::u16string name_;
+  std::string path_;
+  std::string documentFailure_;  // the line of the started document's failed write
   std::unique_ptr<DirectoryDocument> document_;  // the started document, if any
 };
 

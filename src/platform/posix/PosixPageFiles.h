@@ -15,7 +15,8 @@ class PosixPageFiles : public platform::PageFiles {
   /// Null when the file is missing, is a symbolic link, is not a regular file (a FIFO is
   /// never waited on), is locked by its writer, or can't be opened.
   std::unique_ptr<platform::PageFile> open(const std::u16string& path) override;
-  void remove(const std::u16string& path) override;
+  /// A file that unlink() leaves in place gives one line with strerror().
+  bool remove(const std::u16string& path, std::string& why) override;
   char16_t separator() const override { return u'/'; }
 };
 

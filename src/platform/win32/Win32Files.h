@@ -20,7 +20,8 @@ class Win32KnownFolders : public platform::KnownFolders {
 class Win32PageFiles : public platform::PageFiles {
  public:
   std::unique_ptr<platform::PageFile> open(const std::u16string& path) override;
-  void remove(const std::u16string& path) override;
+  /// A file that DeleteFileW leaves in place gives one line with the system's message.
+  bool remove(const std::u16string& path, std::string& why) override;
   char16_t separator() const override { return u'\\'; }
 };
 

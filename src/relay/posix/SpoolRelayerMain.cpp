@@ -10,10 +10,13 @@
 #include <string>
 #include <string_view>
 
+#include "app/JobResume.h"
 #include "app/NoticeListener.h"
 #include "job/JobRunner.h"
+#include "job/Journal.h"
 #include "platform/posix/DirectorySpooler.h"
 #include "platform/posix/PosixClock.h"
+#include "platform/posix/PosixJobJournal.h"
 #include "platform/posix/PosixKnownFolders.h"
 #include "platform/posix/PosixNamedLocks.h"
 #include "platform/posix/PosixPageFiles.h"
@@ -31,18 +34,24 @@ struct Options {
   std::string spooler = "dir:/var/spool/spoolrelayer/printers";
   std::string endpoint = "TIVORAN";
   std::string lockDir;  // the public folder unless given
+  std::string stateDir = "/var/lib/spoolrelayer";  // the job journal
+  bool resume = true;  // take up at start the jobs a previous process ended during
 };
 
 void usage() {
   std::fputs(
       "usage: spoolrelayer [--public-dir DIR] [--spooler dir:ROOT|cups] [--endpoint NAME]\n"
-      "                    [--lock-dir DIR]\n",
+      "                    [--lock-dir DIR] [--state-dir DIR] [--no-resume]\n",
       stderr);
 }
 
 bool parseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    if (arg == "--no-resume") {
+      options.resume = false;
+      continue;
+    }
     if (i + 1 >= argc) return false;
     const char* value = argv[++i];
     if (arg == "--public-dir") {
@@ -53,6 +62,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
       options.endpoint = value;
     } else if (arg == "--lock-dir") {
       options.lockDir = value;
+    } else if (arg == "--state-dir") {
+      options.stateDir = value;
     } else {
       return false;
     }
@@ -102,9 +113,13 @@ int main(int argc, char** argv) {
   posix::SocketNoticeEndpoint endpoint(options.endpoint);
   posix::PosixThreads threads;
   job::JobPorts jobPorts{*spooler, locks, folders, files, clock, debug};
-  app::AppPorts appPorts{jobPorts, endpoint, threads};
+  posix::PosixJobJournal journalFile(options.stateDir);
+  job::Journal journal(journalFile, debug);
+  app::AppPorts appPorts{jobPorts, endpoint, threads, &journal};
   app::SessionController session(threads, [&appPorts] { app::noticeListener(appPorts); });
 
+  // The jobs a previous process ended during go on before any new notice is read.
+  (void)app::resumeJobs(appPorts, options.resume);
   session.onCreate();
   for (;;) {
     int sig = 0;
@@ -114,7 +129,9 @@ int main(int argc, char** argv) {
     } else if (sig == SIGUSR2) {
       session.onConsoleConnect();
     } else {
-      // The process ends at once, without waiting for the jobs that still run.
+      // The process ends at once, without waiting for the jobs that still run; only a
+      // document whose end the spooler is being told of is given time to be recorded.
+      (void)journal.closeDocuments(1000);
       session.onDestroy();
       std::fflush(nullptr);
       std::_Exit(0);
