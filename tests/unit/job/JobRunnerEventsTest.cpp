@@ -71,7 +71,7 @@ TEST_F(JobRunnerEventsTest, APrintedJobRecordsEachCopysPagesAndAddsNoLine) {
   }
   EXPECT_EQ(record.bytesSent(), 82u);
   EXPECT_EQ(record.sender, std::optional<std::uint32_t>(1000));
-  // Only the Part's line for page 1's State; nothing says that the job went well.
+  // Only the fixed line for page 1's State; nothing says that the job went well.
   EXPECT_EQ(debug.lines, (Lines{"pData->State : 0x00000000 \n", "pData->State : 0x00000000 \n"}));
   EXPECT_EQ(record.lines, debug.lines);
   EXPECT_EQ(record.endedMs, store.now);
@@ -104,7 +104,7 @@ TEST_F(JobRunnerEventsTest, UnreadablePageIsAbandonedAndFailureBeforeTheCopiesIs
   spooler.failOn("OpenPrinter", 1, 1722, "spoolrelayer: CUPS scheduler /run/cups.sock down \n");
   record = run(1);
   EXPECT_EQ(record.outcome, job::Outcome::kFailed);
-  // The Part's own line first, then what only the platform knows.
+  // The runner's own fixed line first, then what only the platform knows.
   EXPECT_EQ(record.lines,
             (Lines{"OpenPrinter Error \n", "spoolrelayer: CUPS scheduler /run/cups.sock down \n"}));
 }
