@@ -17,6 +17,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"process", relaytool::runProcess, relaytool::kProcessUsage},
     {"post", relaytool::runPost, relaytool::kPostUsage},
+    {"jobs", relaytool::runJobs, relaytool::kJobsUsage},
 #if SPR_HAVE_PREVIEW
     {"preview", relaytool::runPreviewCommand, relaytool::kPreviewUsage},
 #endif

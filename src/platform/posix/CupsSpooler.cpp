@@ -1,5 +1,8 @@
 #include "platform/posix/CupsSpooler.h"
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -7,6 +10,7 @@
 
 #include "base/Utf.h"
 #include "platform/posix/Base64.h"
+#include "platform/posix/Fd.h"
 #include "platform/posix/PosixErrors.h"
 
 namespace posix {
@@ -37,6 +41,36 @@ std::string cupsReason() {
 std::string serverName(const std::string& host, int port) {
   if (!host.empty() && host.front() == '/') return host;
   return host + ":" + std::to_string(port);
+}
+
+/// Why the scheduler can't be reached. libcups keeps no useful reason for a failed
+/// connection ("Host is down" for a refused one), so after one fails this connects once
+/// more to each of the server's addresses, waiting at most a second for each, and gives
+/// the system's words for the first refusal.
+std::string whyUnreachable(const std::string& host, int port) {
+  const std::string service = std::to_string(port);
+  http_addrlist_t* list = httpAddrGetList(host.c_str(), AF_UNSPEC, service.c_str());
+  if (list == nullptr) return cupsReason();
+  int err = 0;
+  for (http_addrlist_t* a = list; a != nullptr && err == 0; a = a->next) {
+    Fd fd(::socket(httpAddrFamily(&a->addr), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd) {
+      err = errno;
+    } else if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&a->addr),
+                         static_cast<socklen_t>(httpAddrLength(&a->addr))) != 0) {
+      err = errno;
+      pollfd wait{fd.get(), POLLOUT, 0};
+      socklen_t size = sizeof err;
+      if (err == EINPROGRESS) {
+        err = ::poll(&wait, 1, 1000) == 1 &&
+                      ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &size) == 0
+                  ? err
+                  : ETIMEDOUT;
+      }
+    }
+  }
+  httpAddrFreeList(list);
+  return err != 0 ? errorText(err) : "no answer";
 }
 
 /// The fixed part of a level-2 printer information block (PRINTER_INFO_2W, 64-bit).
@@ -241,9 +275,8 @@ bool CupsPrinter::startDoc(const platform::DocInfo& info) {
   // on the printer's connection while it streams.
   docHttp_ = connectTo(host_.c_str(), port_);
   if (!docHttp_) {
-    const int err = errno;
     setFailure(kErrorServerUnavailable, "scheduler " + serverName(host_, port_) +
-                                            " can't be reached: " + errorText(err));
+                                            " can't be reached: " + whyUnreachable(host_, port_));
     return false;
   }
   const std::string title = jobTitle(info.docName);
@@ -414,9 +447,8 @@ std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
   auto [host, port] = resolveServer(server_);
   UniqueHttp http = connectTo(host.c_str(), port);
   if (!http) {
-    const int err = errno;
-    setFailure(kErrorServerUnavailable,
-               "scheduler " + serverName(host, port) + " can't be reached: " + errorText(err));
+    setFailure(kErrorServerUnavailable, "scheduler " + serverName(host, port) +
+                                            " can't be reached: " + whyUnreachable(host, port));
     return nullptr;
   }
   ipp_t* request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printerUri(queue, port));
