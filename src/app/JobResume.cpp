@@ -6,6 +6,11 @@
 #include "job/Journal.h"
 
 namespace app {
+namespace {
+
+constexpr std::int64_t kPageStillComingMs = 30'000;  // 300 waits of 100 ms
+
+}  // namespace
 
 ResumeChoice chooseResume(job::JobPorts& ports, const job::JobRecord& record, std::int64_t nowMs,
                           bool resume) {
@@ -14,10 +19,13 @@ ResumeChoice chooseResume(job::JobPorts& ports, const job::JobRecord& record, st
   // With every copy over only the deletion of the page files and the tail are left.
   const job::ResumePoint point = job::ResumePoint::after(record);
   if (point.copy >= record.copyCount) return ResumeChoice::kResume;
-  if (!record.isEmptyPage(1) && !job::pageFileThere(ports, record.jobId, 1)) {
-    return ResumeChoice::kInterrupted;
+  // Page 1 gone means the job's files went. A job accepted less than the runner's wait
+  // for a page ago may still get it, as its run would have.
+  if (record.isEmptyPage(1) || job::pageFileThere(ports, record.jobId, 1) ||
+      nowMs - record.acceptedMs < kPageStillComingMs) {
+    return ResumeChoice::kResume;
   }
-  return ResumeChoice::kResume;
+  return ResumeChoice::kInterrupted;
 }
 
 std::uint32_t resumeJobs(AppPorts& ports, bool resume) {

@@ -13,7 +13,8 @@ namespace app {
 /// What becomes of a record found without an outcome.
 enum class ResumeChoice {
   kResume,       // run again from its first copy not yet over
-  kInterrupted,  // closed: resuming is off, or its page 1 is gone
+  kInterrupted,  // closed: resuming is off, or its page 1 is gone (and was accepted more
+                 // than the 30 s a run waits for a page ago)
   kExpired,      // closed: accepted more than 24 hours ago
 };
 

@@ -37,7 +37,7 @@ void JobLog::line(std::string_view line) {
 void JobLog::emptyPage(std::uint32_t page) {
   if (record_.isEmptyPage(page)) return;
   record_.emptyPages.push_back(page);
-  write(emptyPageEntry(record_.id, page));
+  write(emptyPageEntry(record_.id, page), true);
 }
 
 void JobLog::documentEnding() {
@@ -47,7 +47,7 @@ void JobLog::documentEnding() {
 void JobLog::copyDone(const CopyRecord& copy) {
   // The entry goes first: the time from the document's end to here is the window in
   // which a crash makes the copy be sent again.
-  write(copyEntry(record_.id, copy, pendingLines_));
+  write(copyEntry(record_.id, copy, pendingLines_), true);
   journal_.documentEnded();
   pendingLines_.clear();
   record_.copies.push_back(copy);
@@ -57,7 +57,8 @@ void JobLog::runEnded(RunEnd end) {
   record_.outcome = outcomeOf(end);
   record_.endedMs = journal_.nowMs();
   write(outcomeEntry(record_.id, *record_.outcome, record_.endedMs, pendingLines_,
-                     record_.linesDropped));
+                     record_.linesDropped),
+        false);
   pendingLines_.clear();
   journal_.finished();
 }
@@ -72,9 +73,9 @@ Outcome JobLog::outcomeOf(RunEnd end) const {
   return Outcome::kPrinted;
 }
 
-void JobLog::write(const Bytes& entry) {
+void JobLog::write(const Bytes& entry, bool durable) {
   std::string why;
-  if (journal_.append(entry, why) || failureReported_ || why.empty()) return;
+  if (journal_.append(entry, durable, why) || failureReported_ || why.empty()) return;
   failureReported_ = true;
   journal_.report(why);
 }
@@ -85,7 +86,7 @@ Journal::Journal(platform::JobJournal& store, platform::DebugOutput& debug)
     : store_(store), debug_(debug) {}
 
 std::vector<JobRecord> Journal::open() {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   std::string why;
   Bytes bytes;
   JournalContents contents;
@@ -104,9 +105,10 @@ std::vector<JobRecord> Journal::open() {
   usable_ = true;
   // A torn last entry is cut off, so that what is appended next can be read back.
   if (bytes.empty()) {
-    usable_ = store_.append(Bytes(kJournalMark.begin(), kJournalMark.end()), why);
+    usable_ = store_.append(Bytes(kJournalMark.begin(), kJournalMark.end()), why) &&
+              store_.sync(why);
   } else if (contents.tornBytes > 0 || finishedInFile_ > kKeepFinished) {
-    usable_ = compactLocked(why);
+    usable_ = compactLocked(lock, why);
   }
   if (!usable_) report(why);
   std::vector<JobRecord> open;
@@ -130,7 +132,7 @@ std::unique_ptr<JobLog> Journal::accept(const JobRequest& request) {
   record.cutMode = request.cutMode;
   record.sender = request.sender;
   auto log = std::make_unique<JobLog>(*this, std::move(record));
-  log->write(acceptedEntry(log->record()));
+  log->write(acceptedEntry(log->record()), true);
   return log;
 }
 
@@ -139,34 +141,53 @@ std::unique_ptr<JobLog> Journal::resume(JobRecord record) {
   record.resumedMs.push_back(now);
   const std::uint64_t id = record.id;
   auto log = std::make_unique<JobLog>(*this, std::move(record));
-  log->write(resumedEntry(id, now));
+  log->write(resumedEntry(id, now), false);
   return log;
 }
 
 void Journal::close(const JobRecord& record, Outcome outcome) {
   std::string why;
-  if (!append(outcomeEntry(record.id, outcome, store_.nowUnixMs(), {}, 0), why) && !why.empty()) {
+  if (!append(outcomeEntry(record.id, outcome, store_.nowUnixMs(), {}, 0), false, why) &&
+      !why.empty()) {
     report(why);
   }
   finished();
 }
 
-bool Journal::append(const Bytes& entry, std::string& why) {
-  std::lock_guard lock(mutex_);
-  if (!usable_) return false;
-  return store_.append(entry, why);
+bool Journal::append(const Bytes& entry, bool durable, std::string& why) {
+  std::unique_lock lock(mutex_);
+  if (!usable_ || !store_.append(entry, why)) return false;
+  const std::uint64_t mine = ++appended_;
+  while (durable && synced_ < mine) {
+    if (syncing_) {
+      syncs_.wait(lock);  // a sync is running; the next one covers this entry
+      continue;
+    }
+    syncing_ = true;
+    const std::uint64_t covered = appended_;
+    lock.unlock();
+    const bool synced = store_.sync(why);
+    lock.lock();
+    syncing_ = false;
+    if (synced && covered > synced_) synced_ = covered;
+    syncs_.notify_all();
+    if (!synced) return false;
+  }
+  return true;
 }
 
 void Journal::finished() {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   if (!usable_) return;
   ++finishedInFile_;
   if (finishedInFile_ <= kKeepFinished + kCompactionSlack) return;
   std::string why;
-  if (!compactLocked(why)) report(why);
+  if (!compactLocked(lock, why)) report(why);
 }
 
-bool Journal::compactLocked(std::string& why) {
+bool Journal::compactLocked(std::unique_lock<std::mutex>& lock, std::string& why) {
+  // Never beside a sync: the file it syncs is about to be replaced.
+  syncs_.wait(lock, [this] { return !syncing_; });
   Bytes bytes;
   JournalContents contents;
   if (!store_.read(bytes, why)) return false;
@@ -175,6 +196,7 @@ bool Journal::compactLocked(std::string& why) {
     return false;
   }
   if (!store_.replace(compactJournal(bytes, contents, kKeepFinished), why)) return false;
+  synced_ = appended_;  // the new journal is durable as a whole
   finishedInFile_ = 0;
   for (const JobRecord& record : contents.records) {
     if (record.outcome) ++finishedInFile_;

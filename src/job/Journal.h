@@ -2,6 +2,12 @@
 // entry for each copy that is over and one for the outcome, kept by the platform in one
 // append-only file. A journal that can't be written never stops a job: one debug line
 // says why, and the job goes on.
+//
+// Durable before the call returns: the accepted notice, each copy, each empty page (the
+// entries a crash must not lose). The outcome and the resume note ride on the next sync:
+// lost in a crash, they only make the record be taken up again, which ends it as before.
+// Syncs are shared: while one thread syncs, the entries others append wait for the next
+// sync, which covers them all, so a busy relay does not queue one sync per entry.
 #pragma once
 
 #include <condition_variable>
@@ -41,8 +47,8 @@ class JobLog : public JobEvents {
 
  private:
   friend class Journal;
-  /// Writes one entry; the first failure of this run is reported.
-  void write(const Bytes& entry);
+  /// Writes one entry, durably or not; the first failure of this run is reported.
+  void write(const Bytes& entry, bool durable);
   Outcome outcomeOf(RunEnd end) const;
 
   Journal& journal_;
@@ -85,11 +91,13 @@ class Journal {
 
  private:
   friend class JobLog;
-  /// Appends one entry durably; false with `why` set when it can't be written.
-  bool append(const Bytes& entry, std::string& why);
+  /// Appends one entry, and when `durable` returns once it is on stable storage; false
+  /// with `why` set when it can't be written.
+  bool append(const Bytes& entry, bool durable, std::string& why);
   /// Counts a finished record and compacts once enough have gathered.
   void finished();
-  bool compactLocked(std::string& why);
+  /// Rewrites the journal with the records kept; `lock` holds mutex_.
+  bool compactLocked(std::unique_lock<std::mutex>& lock, std::string& why);
   void documentEnding();
   void documentEnded();
   void report(const std::string& why) { debug_.write(why); }
@@ -98,6 +106,10 @@ class Journal {
   platform::DebugOutput& debug_;
   std::mutex mutex_;  // one writer at a time; guards everything below
   bool usable_ = false;
+  std::uint64_t appended_ = 0;  // entries appended so far
+  std::uint64_t synced_ = 0;    // of those, the ones a finished sync covered
+  bool syncing_ = false;        // a thread is in store_.sync(), outside the mutex
+  std::condition_variable syncs_;
   std::uint64_t nextId_ = 1;
   std::size_t finishedInFile_ = 0;
   std::condition_variable endings_;

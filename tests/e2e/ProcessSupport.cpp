@@ -143,8 +143,9 @@ Child::Child(const std::vector<std::string>& argv, const std::string& stderrPath
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!stderrPath.empty()) {
+    // Not O_CLOEXEC: this is the child's standard error from its exec on.
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
   std::vector<char*> args = cArgs(argv);
   pid_t pid = -1;
@@ -184,11 +185,17 @@ std::optional<int> Child::waitExit(std::chrono::milliseconds limit) {
 
 std::unique_ptr<Child> startRelay(const std::string& program, const std::string& publicDir,
                                   const std::string& spooler, const std::string& endpoint,
-                                  const std::string& logPath) {
-  return std::make_unique<Child>(
-      std::vector<std::string>{program, "--public-dir", publicDir, "--spooler", spooler,
-                               "--endpoint", endpoint},
-      logPath);
+                                  const std::string& logPath,
+                                  const std::vector<std::string>& extra) {
+  std::vector<std::string> argv{program,    "--public-dir", publicDir,          "--spooler",
+                                spooler,    "--endpoint",   endpoint,           "--state-dir",
+                                stateDir(publicDir)};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  return std::make_unique<Child>(argv, logPath);
+}
+
+std::string stateDir(const std::string& publicDir) {
+  return publicDir + ".state";
 }
 
 std::optional<int> stopRelay(Child& relay, std::chrono::milliseconds limit) {

@@ -64,10 +64,15 @@ class Child {
 };
 
 /// Starts the relay program `program` on `publicDir` with `spooler` ("dir:ROOT" or "cups")
-/// and the notice endpoint `endpoint`, its standard error going to `logPath`.
+/// and the notice endpoint `endpoint`, its standard error going to `logPath`. Its job
+/// journal is in stateDir(publicDir); `extra` are further options.
 std::unique_ptr<Child> startRelay(const std::string& program, const std::string& publicDir,
                                   const std::string& spooler, const std::string& endpoint,
-                                  const std::string& logPath);
+                                  const std::string& logPath,
+                                  const std::vector<std::string>& extra = {});
+
+/// The state folder startRelay() gives the relay of `publicDir`: "<publicDir>.state".
+std::string stateDir(const std::string& publicDir);
 
 /// Ends a running relay as its service manager would (SIGTERM) and returns its exit code,
 /// or nullopt when it did not end within `limit`.

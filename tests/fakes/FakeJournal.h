@@ -13,6 +13,7 @@ namespace fakes {
 
 class FakeJournal : public platform::JobJournal {
  public:
+  ~FakeJournal() override = default;
   bool take(std::string& why) override {
     if (takeFails) {
       why = "journal not taken \n";
@@ -47,6 +48,15 @@ class FakeJournal : public platform::JobJournal {
     if (appends == dieAfterAppends) dead = true;
     return true;
   }
+  bool sync(std::string& why) override {
+    ++syncs;
+    if (syncFails) {
+      why = "journal not synced \n";
+      return false;
+    }
+    durable = bytes.size();
+    return true;
+  }
   bool replace(std::span<const std::uint8_t> all, std::string& why) override {
     ++replaces;
     if (replaceFails) {
@@ -54,6 +64,7 @@ class FakeJournal : public platform::JobJournal {
       return false;
     }
     bytes.assign(all.begin(), all.end());
+    durable = bytes.size();
     return true;
   }
   std::int64_t nowUnixMs() override { return now; }
@@ -71,8 +82,11 @@ class FakeJournal : public platform::JobJournal {
   bool tearNextAppend = false;
   bool dead = false;  // after a torn write nothing more is kept
   int dieAfterAppends = -1;  // the process "dies" after this many appends
+  bool syncFails = false;
   int appends = 0;
+  int syncs = 0;
   int replaces = 0;
+  std::size_t durable = 0;  // how many of the bytes a sync has made durable
 };
 
 }  // namespace fakes

@@ -108,7 +108,7 @@ bool PosixJobJournal::append(std::span<const std::uint8_t> bytes, std::string& w
     why = "spoolrelayer: journal " + path_ + " not written: it was not opened \n";
     return false;
   }
-  if (writeAll(file_.get(), bytes) && ::fdatasync(file_.get()) == 0) {
+  if (writeAll(file_.get(), bytes)) {
     size_ += static_cast<off_t>(bytes.size());
     return true;
   }
@@ -116,6 +116,12 @@ bool PosixJobJournal::append(std::span<const std::uint8_t> bytes, std::string& w
   why = failure("not written", err);
   // Whatever part of the entry got there goes again, so that later entries can be read.
   (void)::ftruncate(file_.get(), size_);
+  return false;
+}
+
+bool PosixJobJournal::sync(std::string& why) {
+  if (file_ && ::fdatasync(file_.get()) == 0) return true;
+  why = failure("not written", file_ ? errno : EBADF);
   return false;
 }
 

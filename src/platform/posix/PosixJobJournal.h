@@ -21,6 +21,7 @@ class PosixJobJournal : public platform::JobJournal {
   bool read(std::vector<std::uint8_t>& bytes, std::string& why) override;
   /// A failed append is cut off again, so that the next one follows whole entries.
   bool append(std::span<const std::uint8_t> bytes, std::string& why) override;
+  bool sync(std::string& why) override;
   /// Writes jobs.journal.new, syncs it, renames it over the journal and syncs the folder.
   bool replace(std::span<const std::uint8_t> bytes, std::string& why) override;
   std::int64_t nowUnixMs() override;

@@ -104,14 +104,19 @@ bool Win32JobJournal::append(std::span<const std::uint8_t> bytes, std::string& w
   }
   LARGE_INTEGER end{};
   end.QuadPart = size_;
-  if (SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN) && writeWhole(file_.get(), bytes) &&
-      FlushFileBuffers(file_.get())) {
+  if (SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN) && writeWhole(file_.get(), bytes)) {
     size_ += static_cast<std::int64_t>(bytes.size());
     return true;
   }
   why = failure("not written", GetLastError());
   // Whatever part of the entry got there goes again, so that later entries can be read.
   if (SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN)) (void)SetEndOfFile(file_.get());
+  return false;
+}
+
+bool Win32JobJournal::sync(std::string& why) {
+  if (file_ && FlushFileBuffers(file_.get())) return true;
+  why = failure("not written", file_ ? GetLastError() : ERROR_INVALID_HANDLE);
   return false;
 }
 

@@ -24,6 +24,7 @@ class Win32JobJournal : public platform::JobJournal {
   bool read(std::vector<std::uint8_t>& bytes, std::string& why) override;
   /// A failed append is cut off again, so that the next one follows whole entries.
   bool append(std::span<const std::uint8_t> bytes, std::string& why) override;
+  bool sync(std::string& why) override;
   /// Writes jobs.journal.new, flushes it and moves it over the journal (write-through).
   bool replace(std::span<const std::uint8_t> bytes, std::string& why) override;
   std::int64_t nowUnixMs() override;

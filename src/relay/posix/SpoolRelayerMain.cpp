@@ -1,5 +1,6 @@
 // spoolrelayer: the Linux relay. Receives job notices on an abstract socket and relays
 // each job through the embedded directory spooler or CUPS.
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -82,9 +83,19 @@ std::unique_ptr<platform::Spooler> makeSpooler(const std::string& choice) {
   return nullptr;
 }
 
+/// Opens /dev/null on any of the standard descriptors the relay was started without, so
+/// that no file it opens later (the journal above all) takes that number and gets the
+/// debug lines written into it.
+void fillStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1) (void)::open("/dev/null", O_RDWR);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  fillStandardDescriptors();
   Options options;
   if (!parseOptions(argc, argv, options)) {
     usage();

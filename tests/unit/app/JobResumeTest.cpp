@@ -166,7 +166,7 @@ TEST_F(JobResumeTest, RecordsNotTakenUpAreClosed) {
     job::Outcome outcome;
   };
   for (const Case& c : {Case{kDay + 1, true, true, true, job::Outcome::kExpired},
-                        Case{1000, false, true, true, job::Outcome::kInterrupted},
+                        Case{30'000, false, true, true, job::Outcome::kInterrupted},
                         Case{1000, true, false, true, job::Outcome::kInterrupted},
                         Case{1000, true, true, false, job::Outcome::kInterrupted},
                         Case{kDay, true, true, true, job::Outcome::kPrinted}}) {
@@ -183,6 +183,19 @@ TEST_F(JobResumeTest, RecordsNotTakenUpAreClosed) {
     EXPECT_EQ(records(store).back().outcome, c.outcome) << job::outcomeName(c.outcome);
     EXPECT_EQ(records(store).back().endedMs, store.now);
   }
+}
+
+TEST_F(JobResumeTest, AJobWhosePageOneMayStillComeIsTakenUpAgain) {
+  // Accepted 29.9 s before the restart: its run would still be waiting for page 1.
+  fakes::FakeJournal store = crashedAfter(2, 1);
+  store.now += 29'900;
+  Relay restarted(store);
+  addPages(restarted);
+  auto& page1 = restarted.files.files[restarted.path(1)];
+  page1.appearsAtMs = 5'000;  // and it comes 5 s after the restart
+  EXPECT_EQ(app::resumeJobs(restarted.ports, true), 1u);
+  EXPECT_EQ(restarted.printer().documents.size(), 1u);
+  EXPECT_EQ(records(store).back().outcome, job::Outcome::kPrinted);
 }
 
 TEST_F(JobResumeTest, EachNoticeReadGetsARecordBeforeItsRun) {

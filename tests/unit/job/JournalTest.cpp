@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "fakes/FakeDebugOutput.h"
@@ -259,6 +260,71 @@ TEST_F(JournalTest, ClosingWaitsForDocumentsBeingEndedToBeRecorded) {
   ending->copyDone(copyOf(0, {3}));
   closer.join();
   EXPECT_TRUE(recorded);
+}
+
+TEST_F(JournalTest, OnlyTheEntriesACrashMustNotLoseWaitForASync) {
+  (void)journal.open();
+  auto log = journal.accept(request(1, 1));
+  EXPECT_EQ(store.durable, store.bytes.size());  // the notice, before its run starts
+  log->emptyPage(2);
+  EXPECT_EQ(store.durable, store.bytes.size());  // before the page file is deleted
+  log->documentEnding();
+  log->copyDone(copyOf(0, {4}));
+  EXPECT_EQ(store.durable, store.bytes.size());  // right after the document's end
+  const int syncs = store.syncs;
+  log->runEnded(job::RunEnd::kCopiesDone);
+  EXPECT_LT(store.durable, store.bytes.size());  // the outcome rides on the next sync
+  EXPECT_EQ(store.syncs, syncs);
+  (void)journal.accept(request(2));
+  EXPECT_EQ(store.durable, store.bytes.size());
+
+  store.syncFails = true;
+  (void)journal.accept(request(3));
+  EXPECT_EQ(debug.lines, (Lines{"journal not synced \n"}));
+}
+
+/// A journal whose sync waits until the test lets it go.
+class HeldSyncJournal : public fakes::FakeJournal {
+ public:
+  bool append(std::span<const std::uint8_t> entry, std::string& why) override {
+    const bool ok = FakeJournal::append(entry, why);
+    appended.fetch_add(1);
+    return ok;
+  }
+  bool sync(std::string& why) override {
+    inSync.fetch_add(1);
+    while (!release.load()) std::this_thread::yield();
+    return FakeJournal::sync(why);
+  }
+  std::atomic<int> appended{0};
+  std::atomic<int> inSync{0};
+  std::atomic<bool> release{false};
+};
+
+TEST(JournalSyncs, EntriesAppendedDuringASyncShareTheNextOne) {
+  HeldSyncJournal store;
+  store.release = true;
+  fakes::FakeDebugOutput debug;
+  job::Journal journal(store, debug);
+  (void)journal.open();
+  store.release = false;
+  const int before = store.syncs;
+  std::thread first([&] { (void)journal.accept(request(1)); });
+  while (store.inSync.load() == 0) std::this_thread::yield();
+  // While the first sync runs, three more notices are accepted.
+  std::vector<std::thread> more;
+  for (std::uint32_t id = 2; id <= 4; ++id) {
+    more.emplace_back([&, id] { (void)journal.accept(request(id)); });
+  }
+  while (store.appended.load() < 5) std::this_thread::yield();  // the mark and four
+  store.release = true;
+  first.join();
+  for (std::thread& t : more) t.join();
+  EXPECT_EQ(store.syncs - before, 2);  // one for the first, one for the three others
+  EXPECT_EQ(store.durable, store.bytes.size());
+  job::JournalContents read;
+  ASSERT_TRUE(job::readJournal(store.bytes, read));
+  EXPECT_EQ(read.records.size(), 4u);
 }
 
 TEST(JournalFormat, Crc32MatchesTheStandardCheckValue) {
