@@ -46,7 +46,7 @@ std::uint32_t resumeJobs(AppPorts& ports, bool resume) {
     job::JobPorts& jobPorts = ports.job;
     const bool running = ports.threads.startDetached([&jobPorts, log, point] {
       const job::JobRecord& r = log->record();
-      const job::JobRequest request{r.printerName, r.jobId,   r.copyCount,
+      const job::JobRequest request{r.printerName,    r.jobId,   r.copyCount,
                                     r.modelFirstUnit, r.cutMode, r.sender};
       job::runJob(jobPorts, request, *log, point);
     });

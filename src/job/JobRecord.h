@@ -12,12 +12,12 @@ namespace job {
 
 /// How a job ended.
 enum class Outcome : std::uint8_t {
-  kPrinted = 1,     // every copy's document ended with its last page
-  kIncomplete = 2,  // every copy was over, at least one without its last page or its end
-  kAbandoned = 3,   // a page could not be loaded: the job was abandoned
-  kFailed = 4,      // the run ended in its tail before the copies
-  kInterrupted = 5, // the process ended during the run and the job was not taken up again
-  kExpired = 6,     // as interrupted, but too old to take up again
+  kPrinted = 1,      // every copy's document ended with its last page
+  kIncomplete = 2,   // every copy was over, at least one without its last page or its end
+  kAbandoned = 3,    // a page could not be loaded: the job was abandoned
+  kFailed = 4,       // the run ended in its tail before the copies
+  kInterrupted = 5,  // the process ended during the run and the job was not taken up again
+  kExpired = 6,      // as interrupted, but too old to take up again
 };
 
 /// "printed", "incomplete", ...; empty for a value that is none of them.
@@ -25,18 +25,18 @@ std::string_view outcomeName(Outcome outcome);
 
 /// One copy the run went through.
 struct CopyRecord {
-  std::uint32_t copy = 0;           // 0 for the first
-  bool ended = false;               // the spooler ended its document: it was delivered
-  bool lastPage = false;            // the page marked last was sent
+  std::uint32_t copy = 0;             // 0 for the first
+  bool ended = false;                 // the spooler ended its document: it was delivered
+  bool lastPage = false;              // the page marked last was sent
   std::uint8_t heightClassAfter = 0;  // the job's heightClass after it, as the next copy starts
-  std::uint32_t stopPage = 0;       // the page number where the copy stopped
-  std::vector<std::uint64_t> pages; // bytes the spooler took for each page, 0x00 included
+  std::uint32_t stopPage = 0;         // the page number where the copy stopped
+  std::vector<std::uint64_t> pages;   // bytes the spooler took for each page, 0x00 included
 
   bool operator==(const CopyRecord&) const = default;
 };
 
 struct JobRecord {
-  std::uint64_t id = 0;  // the journal's own number, in the order notices were accepted
+  std::uint64_t id = 0;         // the journal's own number, in the order notices were accepted
   std::int64_t acceptedMs = 0;  // wall clock, ms since 1970 UTC
   std::u16string printerName;
   std::uint32_t jobId = 0;

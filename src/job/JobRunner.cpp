@@ -168,8 +168,13 @@ class JobRun {
     lastPageSent_ = false;
     startDocument();
     tally_.restart();
-    page::PageJob pageJob{request_.modelFirstUnit, request_.cutMode, &settings_, &output_,
-                          heightClass_,            &tally_,          &debug()};
+    page::PageJob pageJob{request_.modelFirstUnit,
+                          request_.cutMode,
+                          &settings_,
+                          &output_,
+                          heightClass_,
+                          &tally_,
+                          &debug()};
     bool abandoned = false;
     while (sendPageAttempt(pageJob, abandoned)) {
     }

@@ -105,8 +105,8 @@ std::vector<JobRecord> Journal::open() {
   usable_ = true;
   // A torn last entry is cut off, so that what is appended next can be read back.
   if (bytes.empty()) {
-    usable_ = store_.append(Bytes(kJournalMark.begin(), kJournalMark.end()), why) &&
-              store_.sync(why);
+    usable_ =
+        store_.append(Bytes(kJournalMark.begin(), kJournalMark.end()), why) && store_.sync(why);
   } else if (contents.tornBytes > 0 || finishedInFile_ > kKeepFinished) {
     usable_ = compactLocked(lock, why);
   }

@@ -144,8 +144,8 @@ Child::Child(const std::vector<std::string>& argv, const std::string& stderrPath
   posix_spawn_file_actions_init(&actions);
   if (!stderrPath.empty()) {
     // Not O_CLOEXEC: this is the child's standard error from its exec on.
-    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
   }
   std::vector<char*> args = cArgs(argv);
   pid_t pid = -1;
@@ -187,9 +187,9 @@ std::unique_ptr<Child> startRelay(const std::string& program, const std::string&
                                   const std::string& spooler, const std::string& endpoint,
                                   const std::string& logPath,
                                   const std::vector<std::string>& extra) {
-  std::vector<std::string> argv{program,    "--public-dir", publicDir,          "--spooler",
-                                spooler,    "--endpoint",   endpoint,           "--state-dir",
-                                stateDir(publicDir)};
+  std::vector<std::string> argv{program,     "--public-dir", publicDir,
+                                "--spooler", spooler,        "--endpoint",
+                                endpoint,    "--state-dir",  stateDir(publicDir)};
   argv.insert(argv.end(), extra.begin(), extra.end());
   return std::make_unique<Child>(argv, logPath);
 }

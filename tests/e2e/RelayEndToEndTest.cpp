@@ -224,8 +224,8 @@ TEST_F(RelayEndToEnd, KilledWhileJobsWaitForLatePagesEveryCopyArrivesExactlyOnce
   relay->signal(SIGKILL);
   ASSERT_TRUE(relay->waitExit(5s).has_value());
 
-  relay = e2e::startRelay(e2e::builtProgram("spoolrelayer"), publicDir(), "dir:" + root(),
-                          endpoint, tmp.path() + "/relay2.log");
+  relay = e2e::startRelay(e2e::builtProgram("spoolrelayer"), publicDir(), "dir:" + root(), endpoint,
+                          tmp.path() + "/relay2.log");
   ASSERT_TRUE(e2e::writeFile(pagePath(0x31, 2) + ".tmp", lastA));
   ASSERT_EQ(::rename((pagePath(0x31, 2) + ".tmp").c_str(), pagePath(0x31, 2).c_str()), 0);
   ASSERT_TRUE(e2e::writeFile(pagePath(0x32, 2) + ".tmp", lastB));
@@ -237,9 +237,8 @@ TEST_F(RelayEndToEnd, KilledWhileJobsWaitForLatePagesEveryCopyArrivesExactlyOnce
   EXPECT_EQ(documents("Kasse 1", 2), (std::vector<Bytes>{wantA, wantA}));
   EXPECT_EQ(documents("Kasse 2", 1), (std::vector<Bytes>{expected("Kasse 2", pagesB)}));
   // The page files go once the copies are sent.
-  EXPECT_TRUE(e2e::waitUntil([&] {
-    return !e2e::exists(pagePath(0x31, 1)) && !e2e::exists(pagePath(0x32, 2));
-  }));
+  EXPECT_TRUE(e2e::waitUntil(
+      [&] { return !e2e::exists(pagePath(0x31, 1)) && !e2e::exists(pagePath(0x32, 2)); }));
 
   // The journal has one record per job: the two that waited were taken up again.
   Bytes out;
@@ -274,8 +273,8 @@ TEST_F(RelayEndToEnd, WithoutResumingAnInterruptedJobIsClosedAndNotSent) {
   ASSERT_TRUE(e2e::waitUntil([&] { return !e2e::listDir(docs("Kasse 1")).empty(); }));
   relay->signal(SIGKILL);
   ASSERT_TRUE(relay->waitExit(5s).has_value());
-  relay = e2e::startRelay(e2e::builtProgram("spoolrelayer"), publicDir(), "dir:" + root(),
-                          endpoint, tmp.path() + "/relay2.log", {"--no-resume"});
+  relay = e2e::startRelay(e2e::builtProgram("spoolrelayer"), publicDir(), "dir:" + root(), endpoint,
+                          tmp.path() + "/relay2.log", {"--no-resume"});
   Bytes out;
   const std::vector<std::string> argv{e2e::builtProgram("tools/relaytool"), "jobs", "--json",
                                       "--state-dir", e2e::stateDir(publicDir())};
@@ -293,12 +292,12 @@ TEST_F(RelayEndToEnd, StartedWithoutStandardErrorItsJournalStaysReadable) {
   ASSERT_TRUE(relay->waitExit(5s).has_value());
   // The relay's standard error closed: its debug lines must not land in a file it opens.
   relay = std::make_unique<e2e::Child>(std::vector<std::string>{
-      "/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&-", e2e::builtProgram("spoolrelayer"),
-      "--public-dir", publicDir(), "--spooler", "dir:" + root(), "--endpoint", endpoint,
-      "--state-dir", e2e::stateDir(publicDir())});
-  const auto pages = writePages({pageFile("not the last page: a debug line says so\n", 0),
-                                 pageFile("the last page\n", 2)},
-                                "s");
+      "/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&-", e2e::builtProgram("spoolrelayer"), "--public-dir",
+      publicDir(), "--spooler", "dir:" + root(), "--endpoint", endpoint, "--state-dir",
+      e2e::stateDir(publicDir())});
+  const auto pages = writePages(
+      {pageFile("not the last page: a debug line says so\n", 0), pageFile("the last page\n", 2)},
+      "s");
   post("Kasse 1", 0x50, 1, pages);
   post("Kasse 1", 0x51, 1, pages);
   (void)documents("Kasse 1", 2);

@@ -80,7 +80,7 @@ class FakeJournal : public platform::JobJournal {
   bool appendFails = false;
   bool replaceFails = false;
   bool tearNextAppend = false;
-  bool dead = false;  // after a torn write nothing more is kept
+  bool dead = false;         // after a torn write nothing more is kept
   int dieAfterAppends = -1;  // the process "dies" after this many appends
   bool syncFails = false;
   int appends = 0;

@@ -56,7 +56,8 @@ TEST(PosixJobJournal, ASecondRelayOnTheSameFolderIsRefused) {
   std::string why;
   ASSERT_TRUE(first.take(why));
   EXPECT_FALSE(second.take(why));
-  EXPECT_EQ(why, "spoolrelayer: journal " + dir / "jobs.journal" + " is in use by another relay \n");
+  EXPECT_EQ(why,
+            "spoolrelayer: journal " + dir / "jobs.journal" + " is in use by another relay \n");
   EXPECT_FALSE(second.append(bytesOf("x"), why));
   // Reading needs no claim.
   Bytes read;

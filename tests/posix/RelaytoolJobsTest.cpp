@@ -146,9 +146,9 @@ TEST_F(RelaytoolJobs, OneJobInFullWithItsLines) {
 }
 
 TEST_F(RelaytoolJobs, BadOptionsAndUnreadableJournalsExitWithTwo) {
-  for (const std::string& args : {std::string("jobs --last"), std::string("jobs --last x"),
-                                  std::string("jobs --job-id 12G"), std::string("jobs --colour"),
-                                  std::string("jobs --state-dir ''")}) {
+  for (const std::string& args :
+       {std::string("jobs --last"), std::string("jobs --last x"), std::string("jobs --job-id 12G"),
+        std::string("jobs --colour"), std::string("jobs --state-dir ''")}) {
     EXPECT_EQ(run(args + " " + state()), 2) << args;
     const std::string line = err();
     EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << args;

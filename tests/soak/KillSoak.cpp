@@ -144,9 +144,9 @@ class KillSoak {
   }
 
   void startRelay() {
-    relay_ = e2e::startRelay(e2e::builtProgram("spoolrelayer"), tmp_.path() + "/public",
-                             "dir:" + root(), endpoint_,
-                             tmp_.path() + "/relay-" + std::to_string(starts_++) + ".log");
+    relay_ =
+        e2e::startRelay(e2e::builtProgram("spoolrelayer"), tmp_.path() + "/public", "dir:" + root(),
+                        endpoint_, tmp_.path() + "/relay-" + std::to_string(starts_++) + ".log");
     // The relay takes notices once this one, for no printer, gets through.
     Bytes probe(552, 0);
     if (!e2e::waitUntil([&] { return posix::postNotice(endpoint_, probe); })) {
@@ -264,9 +264,9 @@ class KillSoak {
     // Which job each document belongs to, by the digest of its bytes.
     std::unordered_map<std::string, std::size_t> owner;
     for (std::size_t j = 0; j < jobs_.size(); ++j) {
-      std::vector<std::string> argv{e2e::builtProgram("tools/relaytool"), "process",
-                                    "--printer-data", root() + "/" + jobs_[j].printer + "/data",
-                                    "--model", "P"};
+      std::vector<std::string> argv{
+          e2e::builtProgram("tools/relaytool"),      "process", "--printer-data",
+          root() + "/" + jobs_[j].printer + "/data", "--model", "P"};
       argv.insert(argv.end(), jobs_[j].pageCopies.begin(), jobs_[j].pageCopies.end());
       Bytes want;
       if (e2e::runProgram(argv, &want) != 0) ++failures_;
@@ -311,12 +311,14 @@ class KillSoak {
     }
     std::printf("kill-and-restart soak: %zu jobs over %zu printers, %d kills\n", jobs_.size(),
                 printers_.size(), kills_);
-    std::printf("documents: %zu expected, %zu received, %zu lost in recorded jobs, %zu sent twice "
-                "(in %zu jobs), %zu belonging to no job\n",
-                expected, received, lost, twice, jobsTwice, unmatched);
-    std::printf("notices never recorded (lost with a killed process before acceptance): %zu jobs, "
-                "%zu documents\n",
-                unrecordedJobs, lostUnrecorded);
+    std::printf(
+        "documents: %zu expected, %zu received, %zu lost in recorded jobs, %zu sent twice "
+        "(in %zu jobs), %zu belonging to no job\n",
+        expected, received, lost, twice, jobsTwice, unmatched);
+    std::printf(
+        "notices never recorded (lost with a killed process before acceptance): %zu jobs, "
+        "%zu documents\n",
+        unrecordedJobs, lostUnrecorded);
     std::printf("outcomes:");
     for (const auto& [word, n] : outcomes) std::printf(" %s %d", word.c_str(), n);
     std::printf("\n");

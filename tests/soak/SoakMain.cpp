@@ -23,9 +23,9 @@
 
 #include "base/Utf.h"
 #include "e2e/ProcessSupport.h"
+#include "platform/posix/SocketNoticeEndpoint.h"
 #include "soak/KillSoak.h"
 #include "soak/SoakPages.h"
-#include "platform/posix/SocketNoticeEndpoint.h"
 
 namespace {
 
@@ -299,8 +299,8 @@ class Soak {
     check(finishedDocuments(printer).size() == before, "a half document became visible");
     startRelay();
     writePage(1, 2,
-              pageFile({'t', 'h', 'e', ' ', 'k', 'i', 'l', 'l', 'e', 'd', ' ', 'j', 'o', 'b', ' ',
-                        'e', 'n', 'd', 's', '\n'},
+              pageFile({'t', 'h', 'e', ' ', 'k', 'i', 'l', 'l', 'e', 'd',
+                        ' ', 'j', 'o', 'b', ' ', 'e', 'n', 'd', 's', '\n'},
                        2));
     const std::vector<Bytes> page{pageFile(
         {'a', 'f', 't', 'e', 'r', ' ', 'r', 'e', 's', 't', 'a', 'r', 't', '.', '.', '.', '\n'}, 2)};

@@ -34,7 +34,8 @@ int fail(const std::string& message) {
 
 /// The id as the page file names write it: hexadecimal, "0x" and leading zeros allowed.
 bool parseHexId(std::string_view text, std::uint32_t& value) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    text.remove_prefix(2);
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
   return !text.empty() && ec == std::errc() && end == text.data() + text.size();
 }
@@ -81,7 +82,8 @@ bool parseJobsOptions(relaytool::Args args, JobsOptions& o, std::string& error) 
 }
 
 std::tm brokenDown(std::int64_t unixMs, bool local) {
-  const auto seconds = static_cast<std::time_t>(unixMs >= 0 ? unixMs / 1000 : (unixMs - 999) / 1000);
+  const auto seconds =
+      static_cast<std::time_t>(unixMs >= 0 ? unixMs / 1000 : (unixMs - 999) / 1000);
   std::tm tm{};
 #if defined(_WIN32)
   (void)(local ? localtime_s(&tm, &seconds) : gmtime_s(&tm, &seconds));
@@ -127,8 +129,10 @@ std::string outcomeWord(const job::JobRecord& r) {
 
 /// A debug line as shown: without its trailing blank and newline.
 std::string_view bareLine(std::string_view line) {
-  if (line.ends_with(" \n")) line.remove_suffix(2);
-  else if (line.ends_with("\n")) line.remove_suffix(1);
+  if (line.ends_with(" \n"))
+    line.remove_suffix(2);
+  else if (line.ends_with("\n"))
+    line.remove_suffix(1);
   return line;
 }
 
@@ -198,8 +202,8 @@ void printTable(const std::vector<const job::JobRecord*>& rows) {
     const std::string copies = std::to_string(r->copiesSent()) + "/" + std::to_string(r->copyCount);
     std::printf("%-19s  %s%*s  %-8s  %-6s  %5llu  %10llu  %-11s  %s\n",
                 localTime(r->acceptedMs).c_str(), name.c_str(),
-                static_cast<int>(printerWidth - shown), "", hexId(r->jobId).c_str(),
-                copies.c_str(), static_cast<unsigned long long>(r->pagesSent()),
+                static_cast<int>(printerWidth - shown), "", hexId(r->jobId).c_str(), copies.c_str(),
+                static_cast<unsigned long long>(r->pagesSent()),
                 static_cast<unsigned long long>(r->bytesSent()), outcomeWord(*r).c_str(),
                 r->outcome ? seconds(r->endedMs - r->acceptedMs).c_str() : "-");
   }
@@ -237,8 +241,7 @@ void printFull(const job::JobRecord& r) {
   if (r.linesDropped > 0) std::printf("    (%u more lines not kept)\n", r.linesDropped);
 }
 
-bool readJournal(const std::string& stateDir, std::vector<std::uint8_t>& bytes,
-                 std::string& why) {
+bool readJournal(const std::string& stateDir, std::vector<std::uint8_t>& bytes, std::string& why) {
 #if defined(_WIN32)
   win32::Win32JobJournal store(stateDir.empty() ? win32::Win32JobJournal::defaultFolder()
                                                 : win32::wide(base::toUtf16(stateDir)));

@@ -289,9 +289,9 @@ bool CupsPrinter::startDoc(const platform::DocInfo& info) {
   }
   if (cupsStartDocument(docHttp_.get(), name_.c_str(), jobId_, title.c_str(), CUPS_FORMAT_RAW, 1) !=
       HTTP_STATUS_CONTINUE) {
-    setFailure(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName),
-               "queue " + name_ + ": job " + std::to_string(jobId_) +
-                   " not started: " + cupsReason());
+    setFailure(
+        errorFor(cupsLastError(), platform::kErrorInvalidPrinterName),
+        "queue " + name_ + ": job " + std::to_string(jobId_) + " not started: " + cupsReason());
     abortDocument();
     return false;
   }
@@ -316,9 +316,9 @@ bool CupsPrinter::write(std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return true;
   if (cupsWriteRequestData(docHttp_.get(), reinterpret_cast<const char*>(bytes.data()),
                            bytes.size()) != HTTP_STATUS_CONTINUE) {
-    setFailure(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName),
-               "queue " + name_ + ": job " + std::to_string(jobId_) +
-                   " not written: " + cupsReason());
+    setFailure(
+        errorFor(cupsLastError(), platform::kErrorInvalidPrinterName),
+        "queue " + name_ + ": job " + std::to_string(jobId_) + " not written: " + cupsReason());
     return false;
   }
   return true;
@@ -438,8 +438,8 @@ std::string CupsSpooler::lastFailureLine() {
 std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
   const std::string queue = base::toUtf8(name);
   if (!validQueueName(queue)) {
-    setFailure(platform::kErrorInvalidPrinterName, "has no queue named \"" + queue +
-                                                       "\": the name can't be a queue name");
+    setFailure(platform::kErrorInvalidPrinterName,
+               "has no queue named \"" + queue + "\": the name can't be a queue name");
     return nullptr;
   }
   // Connect first: without a connection libcups reports a missing scheduler as a missing

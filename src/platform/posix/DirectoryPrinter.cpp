@@ -72,8 +72,8 @@ bool DirectoryPrinter::failDocument(const std::string& what, std::uint32_t error
   } else {
     reason = systemErrorText(error);
   }
-  setSpoolerFailure(error, "spoolrelayer: printer " + base::toUtf8(name_) + ": " + what + ": " +
-                               reason + " \n");
+  setSpoolerFailure(
+      error, "spoolrelayer: printer " + base::toUtf8(name_) + ": " + what + ": " + reason + " \n");
   return false;
 }
 

@@ -64,7 +64,7 @@ class DirectoryPrinter : public platform::Printer {
   Fd folder_;
   std::u16string name_;
   std::string path_;
-  std::string documentFailure_;  // the line of the started document's failed write
+  std::string documentFailure_;                  // the line of the started document's failed write
   std::unique_ptr<DirectoryDocument> document_;  // the started document, if any
 };
 

@@ -45,8 +45,8 @@ std::string systemErrorText(std::uint32_t code) {
   static constexpr struct {
     std::uint32_t code;
     int err;
-  } kErrnos[] = {{2, ENOENT},  {3, ENOTDIR}, {4, EMFILE},    {5, EACCES},        {6, EBADF},
-                 {8, ENOMEM},  {87, EINVAL}, {112, ENOSPC}, {183, EEXIST}, {206, ENAMETOOLONG}};
+  } kErrnos[] = {{2, ENOENT}, {3, ENOTDIR}, {4, EMFILE},   {5, EACCES},   {6, EBADF},
+                 {8, ENOMEM}, {87, EINVAL}, {112, ENOSPC}, {183, EEXIST}, {206, ENAMETOOLONG}};
   if ((code & 0xE0000000u) == 0x20000000u) return errorText(static_cast<int>(code & 0x1FFFFFFFu));
   for (const auto& known : kErrnos) {
     if (known.code == code) return errorText(known.err);

@@ -89,8 +89,8 @@ bool PosixJobJournal::read(std::vector<std::uint8_t>& bytes, std::string& why) {
   bytes.resize(static_cast<std::size_t>(st.st_size) + 4096);
   std::size_t have = 0;
   for (;;) {
-    const ssize_t n = readAt(fd.get(), std::span<std::uint8_t>(bytes).subspan(have),
-                             static_cast<off_t>(have));
+    const ssize_t n =
+        readAt(fd.get(), std::span<std::uint8_t>(bytes).subspan(have), static_cast<off_t>(have));
     if (n < 0) {
       why = failure("can't be read", errno);
       return false;

@@ -34,8 +34,8 @@ class PosixJobJournal : public platform::JobJournal {
 
   std::string dir_;
   std::string path_;
-  Fd dirFd_;   // the state folder, locked while the journal is taken
-  Fd file_;    // the journal, opened for appending
+  Fd dirFd_;        // the state folder, locked while the journal is taken
+  Fd file_;         // the journal, opened for appending
   off_t size_ = 0;  // its length after the last whole append
 };
 

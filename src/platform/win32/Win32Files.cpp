@@ -66,7 +66,8 @@ bool Win32PageFiles::remove(const std::u16string& path, std::string& why) {
   if (DeleteFileW(name.c_str())) return true;
   const DWORD error = GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
-  why = "SpoolRelayer: page file " + asciiOf(name) + " not deleted: " + systemMessage(error) + " \n";
+  why =
+      "SpoolRelayer: page file " + asciiOf(name) + " not deleted: " + systemMessage(error) + " \n";
   return false;
 }
 

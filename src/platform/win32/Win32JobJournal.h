@@ -37,8 +37,8 @@ class Win32JobJournal : public platform::JobJournal {
 
   std::wstring folder_;
   std::wstring path_;
-  UniqueHandle file_;        // the journal, open for writing while taken
-  std::int64_t size_ = 0;    // its length after the last whole append
+  UniqueHandle file_;      // the journal, open for writing while taken
+  std::int64_t size_ = 0;  // its length after the last whole append
 };
 
 }  // namespace win32

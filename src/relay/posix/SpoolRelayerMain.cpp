@@ -35,8 +35,10 @@ struct Options {
   std::string spooler = "dir:/var/spool/spoolrelayer/printers";
   std::string endpoint = "TIVORAN";
   std::string lockDir;  // the public folder unless given
-  std::string stateDir = "/var/lib/spoolrelayer";  // the job journal
-  bool resume = true;  // take up at start the jobs a previous process ended during
+  // The job journal's folder, and whether the jobs a previous process ended during are
+  // taken up again at start.
+  std::string stateDir = "/var/lib/spoolrelayer";
+  bool resume = true;
 };
 
 void usage() {

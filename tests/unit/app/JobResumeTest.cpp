@@ -120,13 +120,14 @@ TEST_F(JobResumeTest, AResumedCopySendsWhatAnUninterruptedRunSends) {
     EXPECT_EQ(app::resumeJobs(restarted.ports, true), 1u);
     const std::vector<Bytes> sent = documents(restarted);
     ASSERT_EQ(sent.size(), static_cast<std::size_t>(3 - k)) << "from copy " << k + 1;
-    for (std::size_t i = 0; i < sent.size(); ++i) EXPECT_EQ(sent[i], want[i + static_cast<std::size_t>(k)]);
+    for (std::size_t i = 0; i < sent.size(); ++i)
+      EXPECT_EQ(sent[i], want[i + static_cast<std::size_t>(k)]);
 
     const job::JobRecord record = records(store).back();
     EXPECT_EQ(record.outcome, job::Outcome::kPrinted);
     EXPECT_EQ(record.copies.size(), 3u);
     EXPECT_EQ(record.resumedMs.size(), 1u);
-    EXPECT_EQ(records(store).size(), 1u);  // no second record
+    EXPECT_EQ(records(store).size(), 1u);        // no second record
     EXPECT_TRUE(restarted.files.files.empty());  // its page files deleted at the end
   }
 }

@@ -122,8 +122,8 @@ TEST_F(JobRunnerEventsTest, DocumentsTheSpoolerCannotEndSlowTheCopiesDown) {
   // The platform's line once, not once per write and copy.
   EXPECT_EQ(debug.lines, (Lines{kSpace}));
   // Each further failed copy waits twice as long, up to 16 s; none after the last.
-  EXPECT_EQ(sleepsOf(250), (std::vector<std::uint32_t>{250, 500, 1000, 2000, 4000, 8000, 16000,
-                                                        16000, 16000}));
+  EXPECT_EQ(sleepsOf(250),
+            (std::vector<std::uint32_t>{250, 500, 1000, 2000, 4000, 8000, 16000, 16000, 16000}));
 
   // A copy that ends again starts the waits afresh.
   clock.sleeps.clear();
@@ -146,12 +146,11 @@ TEST_F(JobRunnerEventsTest, DocumentStartFailuresAreExplainedAfterThePartsLines)
   spooler.failOn("StartDocPrinter", 0, 112, "spoolrelayer: printer Receipt: no room \n");
   debug.lines.clear();
   const job::JobRecord record = run(1);
-  EXPECT_EQ(record.lines, (Lines{"StartDocPrinter Error : 0x00000070 \n",
-                                 "spoolrelayer: printer Receipt: no room \n",
-                                 "StartDocPrinter Error : 0x00000070 \n",
-                                 "StartDocPrinter Error : 0x00000070 \n",
-                                 "StartDocPrinter Error : 0x00000070 \n",
-                                 "StartPagePrinter Error \n"}));
+  EXPECT_EQ(
+      record.lines,
+      (Lines{"StartDocPrinter Error : 0x00000070 \n", "spoolrelayer: printer Receipt: no room \n",
+             "StartDocPrinter Error : 0x00000070 \n", "StartDocPrinter Error : 0x00000070 \n",
+             "StartDocPrinter Error : 0x00000070 \n", "StartPagePrinter Error \n"}));
   EXPECT_EQ(record.outcome, job::Outcome::kIncomplete);
 }
 
@@ -175,8 +174,8 @@ TEST_F(JobRunnerEventsTest, LaterCopiesSkipANumberTheFirstFoundEmpty) {
   EXPECT_TRUE(clock.sleeps.empty());  // no copy waited for the deleted file
   EXPECT_EQ(std::count(debug.lines.begin(), debug.lines.end(), "GetFileSizeEx FALSE \n"), 1);
   EXPECT_EQ(record.emptyPages, (std::vector<std::uint32_t>{2}));
-  EXPECT_EQ(files.removed, (std::vector<std::u16string>{path(2), path(0), path(1), path(2),
-                                                        path(3)}));
+  EXPECT_EQ(files.removed,
+            (std::vector<std::u16string>{path(2), path(0), path(1), path(2), path(3)}));
 }
 
 TEST_F(JobRunnerEventsTest, APageFileThatCannotBeDeletedIsNamed) {

@@ -94,7 +94,9 @@ TEST_F(JournalTest, OutcomesFollowTheCopies) {
   const Case cases[] = {
       {{copyOf(0, {5}), copyOf(1, {5})}, 2, job::RunEnd::kCopiesDone, job::Outcome::kPrinted},
       {{}, 0, job::RunEnd::kCopiesDone, job::Outcome::kPrinted},
-      {{copyOf(0, {5}), copyOf(1, {5}, false)}, 2, job::RunEnd::kCopiesDone,
+      {{copyOf(0, {5}), copyOf(1, {5}, false)},
+       2,
+       job::RunEnd::kCopiesDone,
        job::Outcome::kIncomplete},
       {{copyOf(0, {5})}, 2, job::RunEnd::kAbandoned, job::Outcome::kAbandoned},
       {{}, 2, job::RunEnd::kFailed, job::Outcome::kFailed},
