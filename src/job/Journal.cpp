@@ -22,7 +22,10 @@ ResumePoint ResumePoint::after(const JobRecord& record) {
 // ---- JobLog ------------------------------------------------------------------------
 
 JobLog::JobLog(Journal& journal, JobRecord record)
-    : journal_(journal), record_(std::move(record)) {}
+    : journal_(journal), record_(std::move(record)), copiesOver_(record_.copies.size()) {
+  for (const CopyRecord& copy : record_.copies)
+    allPrinted_ = allPrinted_ && copy.ended && copy.lastPage;
+}
 
 void JobLog::line(std::string_view line) {
   if (lineCount_ >= kMaxLines) {
@@ -50,7 +53,8 @@ void JobLog::copyDone(const CopyRecord& copy) {
   write(copyEntry(record_.id, copy, pendingLines_), true);
   journal_.documentEnded();
   pendingLines_.clear();
-  record_.copies.push_back(copy);
+  ++copiesOver_;
+  allPrinted_ = allPrinted_ && copy.ended && copy.lastPage;
 }
 
 void JobLog::runEnded(RunEnd end) {
@@ -66,11 +70,7 @@ void JobLog::runEnded(RunEnd end) {
 Outcome JobLog::outcomeOf(RunEnd end) const {
   if (end == RunEnd::kFailed) return Outcome::kFailed;
   if (end == RunEnd::kAbandoned) return Outcome::kAbandoned;
-  if (record_.copies.size() != record_.copyCount) return Outcome::kIncomplete;
-  for (const CopyRecord& copy : record_.copies) {
-    if (!copy.ended || !copy.lastPage) return Outcome::kIncomplete;
-  }
-  return Outcome::kPrinted;
+  return copiesOver_ == record_.copyCount && allPrinted_ ? Outcome::kPrinted : Outcome::kIncomplete;
 }
 
 void JobLog::write(const Bytes& entry, bool durable) {

@@ -43,6 +43,8 @@ class JobLog : public JobEvents {
   void copyDone(const CopyRecord& copy) override;
   void runEnded(RunEnd end) override;
 
+  /// The record as it was accepted or read back, with the lines and the outcome of this
+  /// run; its copies are those before this run (a job of many copies keeps only counts).
   [[nodiscard]] const JobRecord& record() const { return record_; }
 
  private:
@@ -55,6 +57,8 @@ class JobLog : public JobEvents {
   JobRecord record_;
   std::vector<std::string> pendingLines_;  // sent since the last entry written
   std::size_t lineCount_ = 0;
+  std::uint64_t copiesOver_ = 0;  // copies of the job over, this run's and earlier ones
+  bool allPrinted_ = true;        // each of them ended with its last page
   bool failureReported_ = false;
 };
 

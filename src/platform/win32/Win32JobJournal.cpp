@@ -81,7 +81,7 @@ bool Win32JobJournal::read(std::vector<std::uint8_t>& bytes, std::string& why) {
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return true;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
     why = failure("can't be read", error);
     return false;
   }

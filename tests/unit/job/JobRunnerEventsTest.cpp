@@ -138,7 +138,9 @@ TEST_F(JobRunnerEventsTest, DocumentsTheSpoolerCannotEndSlowTheCopiesDown) {
   auto log = journal.accept(request);
   job::runJob(goodPorts, request, *log);
   EXPECT_EQ(sleepsOf(250), (std::vector<std::uint32_t>{250, 500, 250}));
-  EXPECT_EQ(log->record().copiesSent(), 2u);
+  job::JournalContents read;
+  ASSERT_TRUE(job::readJournal(store.bytes, read));
+  EXPECT_EQ(read.records.back().copiesSent(), 2u);
 }
 
 TEST_F(JobRunnerEventsTest, DocumentStartFailuresAreExplainedAfterThePartsLines) {
