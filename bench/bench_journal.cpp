@@ -85,7 +85,7 @@ void BM_JournalEntries(benchmark::State& state) {
       static_cast<double>(sample.bytes.size() - job::kJournalMark.size());
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_JournalEntries);
+BENCHMARK(BM_JournalEntries)->Iterations(100000);  // enough for compactions to run
 
 void BM_FdatasyncFloor(benchmark::State& state) {
   DiskDir dir;
@@ -113,8 +113,9 @@ struct SharedJournal {
 };
 
 void BM_JournalPerJob(benchmark::State& state) {
-  static std::unique_ptr<SharedJournal> shared;
-  if (state.thread_index() == 0) shared = std::make_unique<SharedJournal>();
+  // One journal for every run, made once whichever thread comes first.
+  static SharedJournal journal;
+  SharedJournal* shared = &journal;
   static const char16_t* const kPrinters[] = {u"P0",  u"P1",  u"P2",  u"P3", u"P4",  u"P5",
                                               u"P6",  u"P7",  u"P8",  u"P9", u"P10", u"P11",
                                               u"P12", u"P13", u"P14", u"P15"};
@@ -204,8 +205,15 @@ struct SharedRelay {
 /// One-page jobs through runJob into the directory spooler on disk, each thread on a
 /// printer of its own; with the journal, each copy's window is timed.
 void runJobs(benchmark::State& state, bool journaled) {
-  static std::unique_ptr<SharedRelay> shared;
-  if (state.thread_index() == 0) shared = std::make_unique<SharedRelay>();
+  // One relay each for the runs with and without the journal, made once whichever thread
+  // comes first; thread 0 starts the run's windows afresh before the loop's barrier.
+  static SharedRelay plain;
+  static SharedRelay withJournal;
+  SharedRelay* shared = journaled ? &withJournal : &plain;
+  if (state.thread_index() == 0) {
+    shared->windowsUs.clear();
+    shared->added = 0;
+  }
   const std::u16string printer =
       u"P" + std::u16string(1, static_cast<char16_t>(u'A' + state.thread_index()));
   const std::string folder = shared->dir.path + "/printers/P" +

@@ -189,19 +189,16 @@ bool Journal::compactLocked(std::unique_lock<std::mutex>& lock, std::string& why
   // Never beside a sync: the file it syncs is about to be replaced.
   syncs_.wait(lock, [this] { return !syncing_; });
   Bytes bytes;
-  JournalContents contents;
+  JournalIndex index;
   if (!store_.read(bytes, why)) return false;
-  if (!readJournal(bytes, contents)) {
+  if (!scanJournal(bytes, index)) {
     why = "Journal Error : not a job journal, left as it is \n";
     return false;
   }
-  if (!store_.replace(compactJournal(bytes, contents, kKeepFinished), why)) return false;
+  std::size_t finished = 0;
+  if (!store_.replace(compactJournal(bytes, index, kKeepFinished, finished), why)) return false;
   synced_ = appended_;  // the new journal is durable as a whole
-  finishedInFile_ = 0;
-  for (const JobRecord& record : contents.records) {
-    if (record.outcome) ++finishedInFile_;
-  }
-  if (finishedInFile_ > kKeepFinished) finishedInFile_ = kKeepFinished;
+  finishedInFile_ = finished;
   return true;
 }
 

@@ -37,28 +37,40 @@ Bytes copyEntry(std::uint64_t id, const CopyRecord& copy, std::span<const std::s
 Bytes outcomeEntry(std::uint64_t id, Outcome outcome, std::int64_t endedMs,
                    std::span<const std::string> lines, std::uint32_t linesDropped);
 
-/// Where one entry lies in the journal, and whose it is.
+/// Where one entry lies in the journal, whose it is and what it says.
 struct EntrySpan {
   std::uint64_t id = 0;
+  std::uint8_t type = 0;
   std::size_t offset = 0;
   std::size_t size = 0;
+};
+
+/// The whole entries of a journal, each checked but not read.
+struct JournalIndex {
+  std::vector<EntrySpan> entries;  // in file order
+  std::size_t readableBytes = 0;   // the mark and the whole entries
+  std::size_t tornBytes = 0;       // what follows them: a torn last entry
 };
 
 /// A journal read back.
 struct JournalContents {
   std::vector<JobRecord> records;  // in the order they were accepted
-  std::vector<EntrySpan> entries;  // every readable entry, in file order
-  std::size_t readableBytes = 0;   // the mark and the whole entries
-  std::size_t tornBytes = 0;       // what follows them: a torn last entry
+  std::size_t readableBytes = 0;
+  std::size_t tornBytes = 0;
 };
+
+/// Finds the whole entries. False when the bytes are not empty and do not start with the
+/// mark.
+[[nodiscard]] bool scanJournal(std::span<const std::uint8_t> bytes, JournalIndex& out);
 
 /// Reads a journal. False when the bytes are not empty and do not start with the mark.
 /// Entries of a record whose acceptance is not in the journal are passed over.
 [[nodiscard]] bool readJournal(std::span<const std::uint8_t> bytes, JournalContents& out);
 
 /// The journal rewritten with only the entries of the records kept: every record
-/// without an outcome, and the newest `keepFinished` records that have one.
-Bytes compactJournal(std::span<const std::uint8_t> bytes, const JournalContents& contents,
-                     std::size_t keepFinished);
+/// without an outcome, and the newest `keepFinished` records that have one. `finished`
+/// is set to the number of finished records kept.
+Bytes compactJournal(std::span<const std::uint8_t> bytes, const JournalIndex& index,
+                     std::size_t keepFinished, std::size_t& finished);
 
 }  // namespace job
