@@ -185,9 +185,91 @@ void BM_SpoolRelayerCupsJobs(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * kBatch * state.range(0));
 }
 
+/// The number of completed jobs CUPS lists for `queue`; -1 on failure.
+int completedJobs(http_t* http, const std::string& queue) {
+  cups_job_t* jobs = nullptr;
+  const int n = cupsGetJobs2(http, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_COMPLETED);
+  cupsFreeJobs(n < 0 ? 0 : n, jobs);
+  return n;
+}
+
+/// Waits until CUPS lists `count` completed jobs for `queue`, polling every 5 ms.
+bool waitForCompleted(http_t* http, const std::string& queue, int count) {
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  while (completedJobs(http, queue) < count) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+/// Straight libcups and the whole relay in turns, a batch of each per iteration, each
+/// timed from its first submission until CUPS lists its 20 jobs completed (the same
+/// gentle polling for both); the queue is purged between batches, untimed. Taking turns
+/// lets both see the same machine, which on a shared one changes from minute to minute.
+/// Reports jobs per second of each and how much longer a job takes through the relay.
+void BM_RelayBesideLibcups(benchmark::State& state) {
+  if (!std::getenv("CUPS_SERVER")) {
+    state.SkipWithError("CUPS_SERVER is not set: run through scripts/with-cups-test-server");
+    return;
+  }
+  const std::string queue = queueName();
+  posix::UniqueHttp http = posix::connectTo(cupsServer(), ippPort());
+  if (!http) {
+    state.SkipWithError("cannot reach the scheduler");
+    return;
+  }
+  (void)cupsCancelJob2(http.get(), queue.c_str(), CUPS_JOBID_ALL, 1);
+  bench::RelayUnderTest relay("cups");
+  const auto size = static_cast<std::size_t>(state.range(0));
+  const std::vector<char> page = pageOf(size);
+  const auto relayPage = bench::textPage(size);
+  using Clock = std::chrono::steady_clock;
+  std::chrono::duration<double> libcupsTime{0};
+  std::chrono::duration<double> relayTime{0};
+  std::uint32_t jobId = 1;
+  for (auto _ : state) {
+    const Clock::time_point libcupsStart = Clock::now();
+    for (int i = 0; i < kBatch; ++i) {
+      if (submitRaw(http.get(), queue, page) == 0) {
+        state.SkipWithError("a job was not accepted");
+        return;
+      }
+    }
+    if (!waitForCompleted(http.get(), queue, kBatch)) {
+      state.SkipWithError("the libcups jobs did not complete");
+      return;
+    }
+    libcupsTime += Clock::now() - libcupsStart;
+    (void)cupsCancelJob2(http.get(), queue.c_str(), CUPS_JOBID_ALL, 1);
+
+    const Clock::time_point relayStart = Clock::now();
+    for (int i = 0; i < kBatch; ++i, ++jobId) {
+      relay.writePage(jobId, relayPage);
+      if (!relay.post(queue, jobId)) {
+        state.SkipWithError("the relay took no notice");
+        return;
+      }
+    }
+    if (!waitForCompleted(http.get(), queue, kBatch)) {
+      state.SkipWithError("the relay's documents did not complete");
+      return;
+    }
+    const std::chrono::duration<double> took = Clock::now() - relayStart;
+    relayTime += took;
+    state.SetIterationTime(took.count());
+    (void)cupsCancelJob2(http.get(), queue.c_str(), CUPS_JOBID_ALL, 1);
+  }
+  const double jobs = static_cast<double>(state.iterations() * kBatch);
+  state.counters["libcups_jobs_per_s"] = jobs / libcupsTime.count();
+  state.counters["relay_jobs_per_s"] = jobs / relayTime.count();
+  state.counters["relay_adds_pct"] = 100.0 * (relayTime.count() / libcupsTime.count() - 1.0);
+}
+
 BENCHMARK(BM_LibcupsRawJobs)->Arg(1024)->Arg(65536)->UseRealTime()->MinTime(3.0);
 BENCHMARK(BM_CupsSpoolerRelayJobs)->Arg(1024)->Arg(65536)->UseRealTime()->MinTime(3.0);
 BENCHMARK(BM_SpoolRelayerCupsJobs)->Arg(1024)->Arg(65536)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_RelayBesideLibcups)->Arg(1024)->Arg(65536)->UseManualTime()->MinTime(6.0);
 
 }  // namespace
 

@@ -114,7 +114,6 @@ struct PageRun {
     settings.twoDCode = {2, 0, 1, 1, 0};
     settings.bandRowLimit = 20;
     settings.highSpeedMode = highSpeedMode;
-    job = {u'P', 0, &settings, &output, 0, &printer, &debug};
   }
 
   /// Processes the page as the runner does: the output buffer started afresh.
@@ -134,7 +133,7 @@ struct PageRun {
   page::OutputBuffer output = page::OutputBuffer::allocate();
   NullPrinter printer;
   NullDebug debug;
-  page::PageJob job;
+  page::PageJob job{u'P', 0, settings, output, 0, printer, debug};
 };
 
 void BM_TextReceipt(benchmark::State& state) {

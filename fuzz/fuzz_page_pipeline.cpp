@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   page::PageBuffer buffer = page::PageBuffer::fromFileBytes(in.rest());
   if (!buffer.ok()) return 0;
   output.reset();
-  page::PageJob job{model, cutMode, &settings, &output, heightClass, &printer, &debug};
+  page::PageJob job{model, cutMode, settings, output, heightClass, printer, debug};
   page::processPage(buffer, job);
   return 0;
 }

@@ -2,17 +2,17 @@
 
 #include <utility>
 
+#include "base/LittleEndian.h"
+
 namespace app {
 namespace {
 
 std::uint32_t readU32(std::span<const std::uint8_t, kNoticeSize> notice, std::size_t at) {
-  return static_cast<std::uint32_t>(notice[at]) | static_cast<std::uint32_t>(notice[at + 1]) << 8 |
-         static_cast<std::uint32_t>(notice[at + 2]) << 16 |
-         static_cast<std::uint32_t>(notice[at + 3]) << 24;
+  return base::readU32(notice.data() + at);
 }
 
 char16_t readUnit(std::span<const std::uint8_t, kNoticeSize> notice, std::size_t at) {
-  return static_cast<char16_t>(notice[at] | notice[at + 1] << 8);
+  return static_cast<char16_t>(base::readU16(notice.data() + at));
 }
 
 }  // namespace

@@ -151,15 +151,15 @@ class JobRun {
 
   void startDocument() {
     bool started = printer_->startDoc(docInfo_);
-    while (!started && retryCount_ <= kDocStartRetries) {
-      ++retryCount_;
+    while (!started && retriesAndWaits_ <= kDocStartRetries) {
+      ++retriesAndWaits_;
       debug().report("StartDocPrinter Error : 0x%08x \n", ports_.spooler.lastError());
       explainSpoolerFailure();
       ports_.clock.sleepMs(kDocStartWaitMs);
       started = printer_->startDoc(docInfo_);
     }
     // Without a started document the copy goes on regardless.
-    retryCount_ = 0;
+    retriesAndWaits_ = 0;
   }
 
   /// Sends one copy; false when the job is abandoned.
@@ -168,13 +168,13 @@ class JobRun {
     lastPageSent_ = false;
     startDocument();
     tally_.restart();
-    page::PageJob pageJob{request_.modelFirstUnit,
-                          request_.cutMode,
-                          &settings_,
-                          &output_,
-                          heightClass_,
-                          &tally_,
-                          &debug()};
+    page::PageJob pageJob{.modelFirstUnit = request_.modelFirstUnit,
+                          .cutMode = request_.cutMode,
+                          .settings = settings_,
+                          .output = output_,
+                          .heightClass = heightClass_,
+                          .printer = tally_,
+                          .debug = debug()};
     bool abandoned = false;
     while (sendPageAttempt(pageJob, abandoned)) {
     }
@@ -208,6 +208,7 @@ class JobRun {
   bool sendKnownEmptyPage() {
     if (!tally_.startPage()) {
       debug().write("StartPagePrinter Error \n");
+      pauseEndMs_.reset();  // the copy ends; the next one counts its own pauses
       return false;
     }
     ++pageIndex_;
@@ -235,15 +236,16 @@ class JobRun {
     if (emptyPages_.count(pageIndex_) != 0) return sendKnownEmptyPage();
     const std::u16string path =
         pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, pageIndex_);
+    if (!folderWatch_) folderWatch_ = ports_.files.watchFolder(spoolDirectory_);
     std::unique_ptr<platform::PageFile> file = ports_.files.open(path);
     if (!file) {
-      if (retryCount_ >= kPageWaits) return false;
-      ports_.clock.sleepMs(kPageWaitMs);
-      ++retryCount_;
+      if (retriesAndWaits_ >= kPageWaits) return false;
+      waitForPageFile();
       return true;
     }
     if (!tally_.startPage()) {
       debug().write("StartPagePrinter Error \n");
+      pauseEndMs_.reset();  // the copy ends; the next one counts its own pauses
       return false;
     }
     std::uint64_t fullSize = 0;
@@ -267,13 +269,31 @@ class JobRun {
     // The page is processed and, after the document's last page, closed by one 0x00.
     const bool lastPage = sendLoadedPage(*pageBuffer, pageJob);
     if (tally_.takeWriteFailure()) explainSpoolerFailure();
+    pauseEndMs_.reset();  // a page sent starts the count of pauses again
     pageBuffer.reset();
     file.reset();
     ++pageIndex_;
-    retryCount_ = 0;
+    retriesAndWaits_ = 0;
     (void)tally_.endPage();
     lastPageSent_ = lastPage;
     return !lastPage;
+  }
+
+  /// Waits for the rest of the current 100 ms pause, or less when the folder changes
+  /// first. A pause counts once its 100 ms have passed on the clock, however many changes
+  /// woke the run during it, so the waits for a page file still end after 300 pauses of
+  /// 100 ms. A pause under way when a file opens goes on after a skipped empty file and
+  /// ends with a page sent or with the copy, as the count itself does.
+  void waitForPageFile() {
+    const std::uint64_t now = ports_.clock.nowMs();
+    if (!pauseEndMs_) pauseEndMs_ = now + kPageWaitMs;
+    if (now < *pauseEndMs_) {
+      (void)folderWatch_->waitForChange(static_cast<std::uint32_t>(*pauseEndMs_ - now));
+    }
+    if (ports_.clock.nowMs() >= *pauseEndMs_) {
+      ++retriesAndWaits_;
+      pauseEndMs_.reset();
+    }
   }
 
   /// Reads the page file into a zeroed block of its size + 256 bytes.
@@ -330,8 +350,16 @@ class JobRun {
   platform::DocInfo docInfo_;
   PrinterSettings settings_;
   page::OutputBuffer output_;
+  std::unique_ptr<platform::FolderWatch> folderWatch_;  // made before the first page's open
+  std::optional<std::uint64_t> pauseEndMs_;             // the end of the pause under way
   std::uint32_t pageIndex_ = 0;
-  std::uint32_t retryCount_ = 0;
+  /// One count serves the document-start retries and the page-file waits alike: it is 0
+  /// before the first copy and after each document start and each page sent, and left
+  /// alone when a copy starts or an empty file is skipped. So a copy that follows one
+  /// ended by a missing page file starts its document with the count at 300 and makes a
+  /// single attempt. Two counts would give later copies their own retries and change the
+  /// calls the spooler sees; the one count keeps them as they are.
+  std::uint32_t retriesAndWaits_ = 0;
   std::uint8_t heightClass_ = 0;
   bool lastPageSent_ = false;
   std::uint32_t failedCopiesInARow_ = 0;

@@ -13,13 +13,12 @@ void loadJobSettings(platform::Printer& printer, char16_t modelFirstUnit,
 
 bool sendLoadedPage(page::PageBuffer& page, page::PageJob& job) {
   const bool lastPage = page.state() == page::kLastPageState;
-  if (!lastPage && job.debug != nullptr)
-    job.debug->report("pData->State : 0x%08x \n", page.state());
-  if (job.output != nullptr) job.output->reset();
+  if (!lastPage) job.debug.report("pData->State : 0x%08x \n", page.state());
+  job.output.reset();
   page::processPage(page, job);
-  if (lastPage && job.printer != nullptr) {
+  if (lastPage) {
     static constexpr std::array<std::uint8_t, 1> kEndOfDocument{0x00};
-    (void)job.printer->write(kEndOfDocument);
+    (void)job.printer.write(kEndOfDocument);
   }
   return lastPage;
 }

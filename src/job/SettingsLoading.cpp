@@ -3,6 +3,8 @@
 #include <cstring>
 #include <span>
 
+#include "base/LittleEndian.h"
+
 namespace job {
 namespace {
 
@@ -13,12 +15,10 @@ bool readValue(platform::Printer& printer, const char* name, std::array<std::uin
 
 /// Reads a little-endian 32-bit value; a shorter stored value fills the low bytes.
 void readU32(platform::Printer& printer, const char* name, std::uint32_t& value) {
-  std::array<std::uint8_t, 4> bytes{
-      static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-      static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+  std::array<std::uint8_t, 4> bytes{};
+  base::writeU32(bytes.data(), value);
   (void)readValue(printer, name, bytes);
-  value = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  value = base::readU32(bytes.data());
 }
 
 }  // namespace
@@ -40,11 +40,7 @@ void loadPrinterSettings(platform::Printer& printer, PrinterSettings& settings) 
 
 void decideHighSpeedMode(char16_t modelFirstUnit, PrinterSettings& settings) {
   if (modelFirstUnit != u'P') settings.highSpeedMode = 0;
-  if (settings.watermarkProp[0] == 1) {
-    settings.highSpeedMode = 0;
-  } else if (settings.halftoneProp[0] == 1) {
-    settings.highSpeedMode = 0;
-  }
+  if (settings.watermarkProp[0] == 1 || settings.halftoneProp[0] == 1) settings.highSpeedMode = 0;
 }
 
 void readFirmwareVersion(platform::Printer& printer, PrinterSettings& settings) {

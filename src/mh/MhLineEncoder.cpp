@@ -20,7 +20,7 @@ struct RunCode {
 
 /// The white runs of 0 to 588 pixels, then the black runs.
 constexpr std::uint32_t kBlackRunsAt = kLineWidth + 1;
-using RunCodes = std::array<RunCode, 2 * kBlackRunsAt>;
+using RunCodes = std::array<RunCode, std::size_t{2} * kBlackRunsAt>;
 
 constexpr RunCodes joinedRunCodes() {
   RunCodes codes{};
@@ -181,10 +181,10 @@ void codeRow(std::span<const std::uint8_t> row, RunCoder& coder) {
       static_cast<std::uint32_t>(std::min<std::size_t>(row.size(), kLineBytes));
   const std::uint32_t whole = used / 8;
   std::uint32_t i = 0;
-  for (; i < whole; ++i) coder.word(loadBigEndian(row.data() + 8 * i), 64 * i);
+  for (; i < whole; ++i) coder.word(loadBigEndian(row.data() + std::size_t{8} * i), 64 * i);
   if (used % 8 != 0) {
     std::array<std::uint8_t, 8> tail{};
-    std::memcpy(tail.data(), row.data() + 8 * i, used % 8);
+    std::memcpy(tail.data(), row.data() + std::size_t{8} * i, used % 8);
     const bool last = i == kLineWords - 1;
     coder.word(loadBigEndian(tail.data()), 64 * i, last ? kLastWordPixels : ~std::uint64_t{0});
     ++i;

@@ -8,6 +8,11 @@
 
 namespace page {
 
+/// The placeholder's barcodeType byte of the two 2D symbols; every other value names an
+/// entry of the barcode table and a 1D barcode.
+inline constexpr std::uint8_t kQrCodeType = 9;
+inline constexpr std::uint8_t kPdf417Type = 10;
+
 /// The most data characters a symbol may carry; a run of 900 or more is refused.
 inline constexpr std::uint32_t kMaxBarcodeData = 899;
 /// The most characters the one-byte count of GS k can announce.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/LittleEndian.h"
+
 namespace page {
 
 PageBuffer PageBuffer::adopt(base::HeapBlock block, std::size_t bytesRead) {
@@ -26,18 +28,12 @@ PageBuffer PageBuffer::fromFileBytes(std::span<const std::uint8_t> file) {
 
 std::uint32_t PageBuffer::length() const {
   if (!block_.ok()) return 0;
-  const std::uint8_t* p = block_.data();
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+  return base::readU32(block_.data());
 }
 
 void PageBuffer::setLength(std::uint32_t length) {
   if (!block_.ok()) return;
-  std::uint8_t* p = block_.data();
-  p[0] = static_cast<std::uint8_t>(length);
-  p[1] = static_cast<std::uint8_t>(length >> 8);
-  p[2] = static_cast<std::uint8_t>(length >> 16);
-  p[3] = static_cast<std::uint8_t>(length >> 24);
+  base::writeU32(block_.data(), length);
 }
 
 stream::StreamView PageBuffer::stream() {

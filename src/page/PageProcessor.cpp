@@ -27,7 +27,7 @@ std::size_t scanEnd(stream::StreamView s) {
 /// Whether the job's cut mode and printer ask for the first cut to become FF 00 00 00.
 bool replacesFirstCut(const PageJob& job) {
   return job.cutMode == kReplacingCutMode &&
-         (job.modelFirstUnit == u'P' || job.settings->firmwareVersion[0] == 0x50);
+         (job.modelFirstUnit == u'P' || job.settings.firmwareVersion[0] == 0x50);
 }
 
 /// What the first scan of a page finds: its first cut commands, in order, and its first
@@ -137,23 +137,20 @@ OutputBuffer OutputBuffer::allocate() {
 }
 
 void processPage(PageBuffer& page, PageJob& job) {
-  if (!page.ok() || job.settings == nullptr || job.output == nullptr || job.printer == nullptr ||
-      job.debug == nullptr) {
-    return;
-  }
+  if (!page.ok()) return;
   const std::size_t firstRaster = applyCutFixups(page, job);
   const stream::StreamView stream = page.stream();
-  const page::PrinterSettings& settings = *job.settings;
-  if (!isImageOnlyPage(stream, firstRaster, *job.debug)) {
-    writeTextPage(stream, *job.printer, *job.output, settings, job.heightClass,
+  const page::PrinterSettings& settings = job.settings;
+  if (!isImageOnlyPage(stream, firstRaster, job.debug)) {
+    writeTextPage(stream, job.printer, job.output, settings, job.heightClass,
                   std::min(firstRaster, scanEnd(stream)));
     return;
   }
   if (settings.highSpeedMode == 1 &&
-      raster::writeCompressedPage(stream, settings.bandRowLimit, *job.printer, *job.debug)) {
+      raster::writeCompressedPage(stream, settings.bandRowLimit, job.printer, job.debug)) {
     return;
   }
-  raster::writeBandedPage(stream, settings.bandRowLimit, *job.printer);
+  raster::writeBandedPage(stream, settings.bandRowLimit, job.printer);
 }
 
 }  // namespace page

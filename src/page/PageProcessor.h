@@ -28,15 +28,16 @@ class OutputBuffer {
   base::HeapBlock block_;
 };
 
-/// What one job hands to every page it processes.
+/// What one job hands to every page it processes. The job owns what is referred to and
+/// outlives its pages.
 struct PageJob {
   char16_t modelFirstUnit = 0;  // the first UTF-16 unit of the notice's model name
   std::uint32_t cutMode = 0;
-  const page::PrinterSettings* settings = nullptr;  // this job's, loaded at its start
-  OutputBuffer* output = nullptr;
+  const page::PrinterSettings& settings;  // this job's, loaded at its start
+  OutputBuffer& output;
   std::uint8_t heightClass = 0;  // carried across the job's pages and copies
-  platform::Printer* printer = nullptr;
-  platform::DebugOutput* debug = nullptr;
+  platform::Printer& printer;
+  platform::DebugOutput& debug;
 };
 
 /// Applies the cut fix-ups in place, classifies the page and sends all of its bytes

@@ -6,7 +6,7 @@ namespace page {
 
 std::optional<BarcodeTypeEntry> PrinterSettings::barcodeEntry(std::uint8_t barcodeType) const {
   if (barcodeType >= kBarcodeEntryCount) return std::nullopt;
-  const std::size_t base = 16u * barcodeType;
+  const std::size_t base = std::size_t{16} * barcodeType;
   return BarcodeTypeEntry{barcodeTable[8 + base], barcodeTable[17 + base], barcodeTable[18 + base],
                           barcodeTable[19 + base]};
 }
@@ -17,7 +17,7 @@ void applyBarcodeDefaults(std::array<std::uint8_t, kBarcodeTableSize>& table) {
   std::memset(table.data(), 0, 148);
   table[0] = 10;
   for (std::uint8_t k = 0; k <= 8; ++k) {
-    std::uint8_t* entry = table.data() + 4 + 16 * k;
+    std::uint8_t* entry = table.data() + 4 + std::size_t{16} * k;
     entry[0] = k;
     entry[4] = k;
     entry[8] = 1;

@@ -104,9 +104,9 @@ class TextWalk {
              std::uint32_t& consumed) {
     const std::span<std::uint8_t> room(out_ + outLen_, OutputBuffer::kSize - outLen_);
     switch (type) {
-      case 9:
+      case kQrCodeType:
         return buildQrCode(room, count, data, consumed, settings_);
-      case 10:
+      case kPdf417Type:
         return buildPdf417(room, count, data, consumed, settings_);
       default:
         return buildBarcode1D(room, count, type, heightClass_, data, consumed, settings_);

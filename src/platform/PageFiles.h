@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include "platform/FolderWatch.h"
+
 namespace platform {
 
 /// A page file opened for reading with no sharing. Destroying it closes the file.
@@ -27,6 +29,9 @@ class PageFiles {
   /// Deletes the file. A file that is there but can't be deleted gives false, with `why`
   /// set to one debug line naming it and the system's reason; a missing file gives true.
   virtual bool remove(const std::u16string& path, std::string& why) = 0;
+  /// A watch on `folder`, the folder of the page files; never null. Made before the first
+  /// open of a page, so a file that arrives after a failed open ends the next wait.
+  virtual std::unique_ptr<FolderWatch> watchFolder(const std::u16string& folder) = 0;
   /// The separator between folder and file names: '\\' on Windows, '/' elsewhere.
   virtual char16_t separator() const = 0;
 };

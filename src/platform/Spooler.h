@@ -10,19 +10,23 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/SystemErrors.h"
+
 namespace platform {
 
-/// System error codes the relay compares with.
-inline constexpr std::uint32_t kErrorSuccess = 0;
-inline constexpr std::uint32_t kErrorFileNotFound = 2;
-inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
-inline constexpr std::uint32_t kErrorAlreadyExists = 183;
-inline constexpr std::uint32_t kErrorMoreData = 234;
-inline constexpr std::uint32_t kErrorInvalidPrinterName = 1801;
-
-/// Job status bits of a queue entry.
+/// Job status bits of a queue entry, winspool's values. The runner removes a job whose
+/// status is exactly PRINTED or exactly COMPLETE.
+inline constexpr std::uint32_t kJobStatusPaused = 0x1;
+inline constexpr std::uint32_t kJobStatusError = 0x2;
+inline constexpr std::uint32_t kJobStatusSpooling = 0x8;
+inline constexpr std::uint32_t kJobStatusPrinting = 0x10;
 inline constexpr std::uint32_t kJobStatusPrinted = 0x80;
+inline constexpr std::uint32_t kJobStatusDeleted = 0x100;
 inline constexpr std::uint32_t kJobStatusComplete = 0x1000;
+
+/// The job listing holds at most this many entries, in a buffer of this many bytes.
+inline constexpr std::size_t kJobListingEntries = 100;
+inline constexpr std::size_t kJobListingBytes = 6400;
 
 /// The document information a RAW document is started with.
 struct DocInfo {

@@ -47,19 +47,6 @@ std::string readAll(int fd) {
 
 }  // namespace
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/spr-e2e-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (::mkdtemp(buf.data()) != nullptr) path_ = buf.data();
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
-
 std::string builtProgram(const std::string& relative) {
   const char* dir = std::getenv("SPR_BUILD_DIR");
   return std::string(dir ? dir : ".") + "/" + relative;

@@ -10,22 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "posix/TempDir.h"
+
 namespace e2e {
 
 using Bytes = std::vector<std::uint8_t>;
 
 /// A fresh folder under $TMPDIR (or /tmp), removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using TempDir = posixtest::TempDir;
 
 /// The built program `relative` (e.g. "tools/relaytool") under the build folder.
 std::string builtProgram(const std::string& relative);

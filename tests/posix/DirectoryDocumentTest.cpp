@@ -113,7 +113,7 @@ TEST_F(DirectoryDocumentTest, OutputFileDocumentReplacesTheFile) {
 TEST_F(DirectoryDocumentTest, OutputFileMustBeAPlainNameOfItsOwn) {
   for (const char16_t* name : {u"", u"../out.bin", u"sub/out.bin", u"port", u"queue", u".hidden"}) {
     EXPECT_FALSE(printer->startDoc({u"My Document", name, u"RAW"}));
-    EXPECT_EQ(spooler.lastError(), posix::kErrorInvalidName);
+    EXPECT_EQ(spooler.lastError(), platform::kErrorInvalidName);
   }
 }
 
@@ -126,20 +126,20 @@ TEST_F(DirectoryDocumentTest, DescriptionEscapesItsStrings) {
 
 TEST_F(DirectoryDocumentTest, CallsOutOfOrderFail) {
   EXPECT_FALSE(printer->startPage());
-  EXPECT_EQ(spooler.lastError(), posix::kErrorNoStartDoc);
+  EXPECT_EQ(spooler.lastError(), platform::kErrorNoStartDoc);
   EXPECT_FALSE(printer->write(bytesOf("x")));
   EXPECT_FALSE(printer->endPage());
   EXPECT_FALSE(printer->endDoc());
-  EXPECT_EQ(spooler.lastError(), posix::kErrorNoStartDoc);
+  EXPECT_EQ(spooler.lastError(), platform::kErrorNoStartDoc);
 
   ASSERT_TRUE(printer->startDoc(kRawDocument));
   EXPECT_FALSE(printer->startDoc(kRawDocument));
-  EXPECT_EQ(spooler.lastError(), posix::kErrorInvalidPrinterState);
+  EXPECT_EQ(spooler.lastError(), platform::kErrorInvalidPrinterState);
   EXPECT_FALSE(printer->write(bytesOf("outside a page")));
   EXPECT_FALSE(printer->endPage());
   ASSERT_TRUE(printer->startPage());
   EXPECT_FALSE(printer->startPage());
-  EXPECT_EQ(spooler.lastError(), posix::kErrorInvalidPrinterState);
+  EXPECT_EQ(spooler.lastError(), platform::kErrorInvalidPrinterState);
 }
 
 TEST_F(DirectoryDocumentTest, DocumentThatNeverEndsLeavesNothing) {

@@ -1,17 +1,68 @@
-// The directory spooler's printers: opening, port, printer data and the job queue.
+// The directory spooler's printers: opening, port, printer data and the job queue, and
+// the spooler contract kept on a folder of printers.
 #include "platform/posix/DirectorySpooler.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <thread>
-
+#include "posix/SpoolerContract.h"
 #include "posix/TempDir.h"
 
 namespace {
 
+using fakes::Bytes;
 using platform::JobEntry;
 using posixtest::TempDir;
+
+/// The spooler contract's harness: printer "Receipt" in a fresh ROOT, with the
+/// contract's values in its data folder.
+class DirectoryHarness {
+ public:
+  bool ready(std::string& why) {
+    if (!root_.ok()) {
+      why = "no temporary folder";
+      return false;
+    }
+    root_.makeDir("Receipt/data");
+    root_.write("Receipt/data/PRTDATA_IDX_TEST", fakes::hex("14 00 00 00"));
+    root_.write("Receipt/data/PRTDATA_IDX_BARCODE_2D", fakes::hex("03 01 02"));
+    Bytes table(180);
+    for (std::size_t i = 0; i < table.size(); ++i) table[i] = static_cast<std::uint8_t>(i);
+    root_.write("Receipt/data/PRTDATA_IDX_BARCODE", table);
+    return true;
+  }
+  platform::Spooler& spooler() { return spooler_; }
+  std::u16string printerName() const { return u"Receipt"; }
+  std::u16string missingName() const { return u"Missing"; }
+
+  /// The last numbered document of the printer's folder.
+  Bytes document(platform::Printer&) const {
+    const std::vector<std::string> names = root_.list("Receipt/documents");
+    std::string last;
+    for (const std::string& name : names)
+      if (name.ends_with(".bin")) last = name;
+    EXPECT_FALSE(last.empty());
+    return posixtest::bytesOf(root_.read("Receipt/documents/" + last));
+  }
+
+  std::uint32_t printedJob(platform::Printer&) const {
+    root_.makeDir("Receipt/queue");
+    root_.write("Receipt/queue/42", "128\n");
+    return 42;
+  }
+
+ private:
+  TempDir root_;
+  posix::DirectorySpooler spooler_{root_.path()};
+};
+
+}  // namespace
+
+namespace spoolercontract {
+INSTANTIATE_TYPED_TEST_SUITE_P(DirectorySpooler, SpoolerContract,
+                               ::testing::Types<DirectoryHarness>);
+}  // namespace spoolercontract
+
+namespace {
 
 class DirectorySpoolerTest : public ::testing::Test {
  protected:
@@ -46,19 +97,6 @@ TEST_F(DirectorySpoolerTest, PrinterExistsWhenItsFolderDoes) {
   root.makeDir("P\xEF\xBF\xBD");
   EXPECT_NE(spooler->open(u"P\uFFFD"), nullptr);
   EXPECT_EQ(spooler->open(std::u16string{u'P', char16_t{0xD800}}), nullptr);
-}
-
-TEST_F(DirectorySpoolerTest, LastErrorBelongsToTheThread) {
-  auto printer = openReceipt();
-  std::uint32_t needed = 0;
-  EXPECT_FALSE(printer->queryInfoSize(needed));
-  std::uint32_t otherThread = 0;
-  std::thread([&] {
-    EXPECT_EQ(spooler->open(u"Missing"), nullptr);
-    otherThread = spooler->lastError();
-  }).join();
-  EXPECT_EQ(otherThread, platform::kErrorInvalidPrinterName);
-  EXPECT_EQ(spooler->lastError(), platform::kErrorInsufficientBuffer);
 }
 
 TEST_F(DirectorySpoolerTest, PortComesInTwoCalls) {

@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <filesystem>
 
 #include "fakes/Bytes.h"
 #include "platform/Spooler.h"
-#include "posix/ScratchDir.h"
+#include "posix/TempDir.h"
 
 namespace {
 
@@ -15,12 +14,12 @@ using fakes::Bytes;
 using fakes::hex;
 
 TEST(PrinterDataFolder, ReadsLikeTheSpoolersPrinterData) {
-  posixtest::ScratchDir dir;
+  posixtest::TempDir dir;
   ASSERT_TRUE(dir.ok());
   dir.write("PRTDATA_IDX_TEST", hex("0C"));
   dir.write("PRTDATA_IDX_BARCODE_2D", hex("01 02 03 04 05 06"));
-  dir.write("EMPTY", {});
-  const platform::posix::PrinterDataFolder store(dir.path().string());
+  dir.write("EMPTY", Bytes{});
+  const platform::posix::PrinterDataFolder store(dir.path());
 
   std::array<std::uint8_t, 4> word{0xAA, 0xAA, 0xAA, 0xAA};
   EXPECT_EQ(store.read("PRTDATA_IDX_TEST", word), platform::kErrorSuccess);
@@ -40,11 +39,11 @@ TEST(PrinterDataFolder, ReadsLikeTheSpoolersPrinterData) {
 }
 
 TEST(PrinterDataFolder, NamesThatAreNotPlainFilesAreNoValues) {
-  posixtest::ScratchDir dir;
+  posixtest::TempDir dir;
   ASSERT_TRUE(dir.ok());
-  std::filesystem::create_directory(dir.path() / "FOLDER");
+  dir.makeDir("FOLDER");
   dir.write("FOLDER/INNER", hex("01"));
-  const platform::posix::PrinterDataFolder store(dir.path().string());
+  const platform::posix::PrinterDataFolder store(dir.path());
   std::array<std::uint8_t, 4> dest{};
   for (const char* name : {"FOLDER", "FOLDER/INNER", ".", "..", ""}) {
     EXPECT_EQ(store.read(name, dest), platform::kErrorFileNotFound) << name;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "job/JournalFormat.h"
-#include "posix/ScratchDir.h"
+#include "posix/TempDir.h"
 
 namespace {
 
@@ -68,8 +68,8 @@ class RelaytoolJobs : public ::testing::Test {
     // A torn entry at the end, as a relay writing right now leaves it for a moment.
     const Bytes more = job::emptyPageEntry(3, 5);
     journal.insert(journal.end(), more.begin(), more.begin() + 5);
-    std::filesystem::create_directory(dir.path() / "state");
-    std::ofstream(dir.path() / "state" / "jobs.journal", std::ios::binary)
+    std::filesystem::create_directory(base() / "state");
+    std::ofstream(base() / "state" / "jobs.journal", std::ios::binary)
         .write(reinterpret_cast<const char*>(journal.data()),
                static_cast<std::streamsize>(journal.size()));
   }
@@ -77,17 +77,19 @@ class RelaytoolJobs : public ::testing::Test {
   /// Runs relaytool in UTC with `args`; the exit code.
   int run(const std::string& args) {
     const std::string command = "TZ=UTC '" + tool.string() + "' " + args + " >'" +
-                                (dir.path() / "out").string() + "' 2>'" +
-                                (dir.path() / "err").string() + "'";
+                                (base() / "out").string() + "' 2>'" + (base() / "err").string() +
+                                "'";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string state() const { return "--state-dir '" + (dir.path() / "state").string() + "'"; }
-  std::string out() const { return readAll(dir.path() / "out"); }
-  std::string err() const { return readAll(dir.path() / "err"); }
+  std::string state() const { return "--state-dir '" + (base() / "state").string() + "'"; }
+  std::string out() const { return readAll(base() / "out"); }
+  std::string err() const { return readAll(base() / "err"); }
+
+  std::filesystem::path base() const { return dir.path(); }
 
   std::filesystem::path tool;
-  posixtest::ScratchDir dir;
+  posixtest::TempDir dir;
 };
 
 TEST_F(RelaytoolJobs, TableOfTheNewestJobsOldestFirst) {
@@ -154,17 +156,17 @@ TEST_F(RelaytoolJobs, BadOptionsAndUnreadableJournalsExitWithTwo) {
     EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << args;
     EXPECT_EQ(line.rfind("relaytool jobs: ", 0), 0u) << line;
   }
-  std::ofstream(dir.path() / "state" / "jobs.journal") << "something else";
+  std::ofstream(base() / "state" / "jobs.journal") << "something else";
   EXPECT_EQ(run("jobs " + state()), 2);
   EXPECT_EQ(err(), "relaytool jobs: the journal is not a job journal\n");
-  std::filesystem::remove(dir.path() / "state" / "jobs.journal");
-  std::filesystem::create_directory(dir.path() / "state" / "jobs.journal");
+  std::filesystem::remove(base() / "state" / "jobs.journal");
+  std::filesystem::create_directory(base() / "state" / "jobs.journal");
   EXPECT_EQ(run("jobs " + state()), 2);
   EXPECT_EQ(err(), "relaytool jobs: spoolrelayer: journal " +
-                       (dir.path() / "state" / "jobs.journal").string() +
+                       (base() / "state" / "jobs.journal").string() +
                        " can't be read: not a regular file\n");
   // A journal not written yet lists no job.
-  std::filesystem::remove(dir.path() / "state" / "jobs.journal");
+  std::filesystem::remove(base() / "state" / "jobs.journal");
   EXPECT_EQ(run("jobs --json " + state()), 0);
   EXPECT_EQ(out(), "");
 }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fakes/Bytes.h"
-#include "posix/ScratchDir.h"
+#include "posix/TempDir.h"
 
 namespace {
 
@@ -51,21 +51,21 @@ class RelaytoolProcess : public ::testing::Test {
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string path(const std::string& name) const { return quoted(dir.path() / name); }
+  std::string path(const std::string& name) const { return quoted(dir / name); }
   static std::string quoted(const std::filesystem::path& file) {
     std::string q(1, '\'');
     q.append(file.string()).push_back('\'');
     return q;
   }
-  std::filesystem::path out() const { return dir.path() / "stdout"; }
-  std::filesystem::path err() const { return dir.path() / "stderr"; }
+  std::filesystem::path out() const { return dir / "stdout"; }
+  std::filesystem::path err() const { return dir / "stderr"; }
 
   std::filesystem::path tool;
-  posixtest::ScratchDir dir;
+  posixtest::TempDir dir;
 };
 
 TEST_F(RelaytoolProcess, RunsTheDocumentsPagesInOrder) {
-  std::filesystem::create_directory(dir.path() / "data");
+  dir.makeDir("data");
   dir.write("data/PRTDATA_IDX_BARCODE_2D", hex("05 01 00 00 00"));
   dir.write("data/PRTDATA_IDX_TEST", hex("00"));  // bands of up to 20 rows
   // Page 1: text and a QR code whose GS ! 3 sets the height class for the job.
@@ -73,7 +73,7 @@ TEST_F(RelaytoolProcess, RunsTheDocumentsPagesInOrder) {
       "p1",
       pageFile(concat({text("Receipt 0001\n"), kMarker, hex("09 1D 21 03"), text("AB"), hex("0A")}),
                0));
-  dir.write("p2", {});  // empty: skipped
+  dir.write("p2", Bytes{});  // empty: skipped
   // Page 3: three one-row rasters, merged into one band.
   dir.write("p3", pageFile(concat({fakes::rasterRow(hex("AA BB")), fakes::rasterRow(hex("CC DD")),
                                    fakes::rasterRow(hex("EE FF"))}),
@@ -104,7 +104,7 @@ TEST_F(RelaytoolProcess, WritesToTheOutputFileWithDefaults) {
   dir.write("p1", pageFile(concat({hex("1D 56 42 00"), text("0123456789"), hex("1D 56 42 00"),
                                    kMarker, hex("09 0D 2A 7D 7E")})));
   ASSERT_EQ(run("process -o " + path("doc.bin") + " " + path("p1")), 0) << readAll(err());
-  const std::string got = readAll(dir.path() / "doc.bin");
+  const std::string got = readAll(dir / "doc.bin");
   EXPECT_EQ(toHex(Bytes(got.begin(), got.end())),
             toHex(concat({hex("1D 56 42 00"), text("0123456789"),
                           hex("1D 28 6B 04 00 31 41 32 00 1D 28 6B 03 00 31 43 03 "

@@ -1,4 +1,6 @@
-// A fresh folder under $TMPDIR (or /tmp) for one test, removed with everything in it.
+// A fresh folder under $TMPDIR (or /tmp) for one test, removed with everything in it: the
+// one temporary-folder helper of the POSIX tests, the end-to-end tests, the soak and the
+// benchmarks.
 #pragma once
 
 #include <stdlib.h>
@@ -29,6 +31,7 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
+  /// False when the folder could not be made; path() is then empty.
   bool ok() const { return !path_.empty(); }
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
@@ -37,8 +40,13 @@ class TempDir {
     std::error_code ec;
     std::filesystem::create_directories(*this / relative, ec);
   }
-  void write(const std::string& relative, const std::string& content) const {
+  /// Writes the file `relative` and returns its path.
+  std::string write(const std::string& relative, const std::string& content) const {
     std::ofstream(*this / relative, std::ios::binary) << content;
+    return *this / relative;
+  }
+  std::string write(const std::string& relative, const std::vector<std::uint8_t>& bytes) const {
+    return write(relative, std::string(bytes.begin(), bytes.end()));
   }
   std::string read(const std::string& relative) const {
     std::ifstream in(*this / relative, std::ios::binary);

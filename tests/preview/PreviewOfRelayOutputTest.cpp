@@ -40,7 +40,7 @@ Bytes relayPage(const Bytes& stream, std::uint32_t highSpeedMode) {
   file.resize(5 + stream.size());
   std::copy(stream.begin(), stream.end(), file.begin() + 5);
   page::PageBuffer buffer = page::PageBuffer::fromFileBytes(file);
-  page::PageJob job{u'P', 0, &settings, &output, 0, printer.get(), &debug};
+  page::PageJob job{u'P', 0, settings, output, 0, *printer, debug};
   page::processPage(buffer, job);
   return state.documents.at(0).bytes();
 }

@@ -2,6 +2,7 @@
 
 #include "PageRenderer.h"
 #include "StreamParser.h"
+#include "base/LittleEndian.h"
 
 namespace preview {
 namespace {
@@ -16,8 +17,7 @@ bool pageStream(std::span<const std::uint8_t> file, std::span<const std::uint8_t
             " bytes";
     return false;
   }
-  const std::uint32_t length = file[0] | (std::uint32_t{file[1]} << 8) |
-                               (std::uint32_t{file[2]} << 16) | (std::uint32_t{file[3]} << 24);
+  const std::uint32_t length = base::readU32(file.data());
   stream = file.subspan(kPageHeaderSize);
   if (length < stream.size()) {
     stream = stream.first(length);

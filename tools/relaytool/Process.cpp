@@ -168,7 +168,7 @@ int runProcess(Args args) {
   page::OutputBuffer output = page::OutputBuffer::allocate();
   if (!output.ok()) return complain("cannot allocate the output buffer", kExitFailed);
   page::PageJob pageJob{
-      options.modelFirstUnit, options.cutMode, &settings, &output, 0, &printer, &debug};
+      options.modelFirstUnit, options.cutMode, settings, output, 0, printer, debug};
 
   // The document: pages in order until the one whose State is 2.
   for (const std::string& path : options.pageFiles) {

@@ -12,23 +12,18 @@
 #include "platform/posix/Base64.h"
 #include "platform/posix/Fd.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/posix/SpoolerRules.h"
 
 namespace posix {
 namespace {
 
-/// The last error of this thread's spooler calls, as GetLastError keeps it.
-thread_local std::uint32_t tLastError = platform::kErrorSuccess;
-thread_local std::string tFailureLine;
-
 void setError(std::uint32_t error) {
-  tLastError = error;
-  tFailureLine.clear();
+  setSpoolerError(error);
 }
 
 /// Sets the error with the line that explains it: "spoolrelayer: CUPS <what> \n".
 void setFailure(std::uint32_t error, const std::string& what) {
-  tLastError = error;
-  tFailureLine = "spoolrelayer: CUPS " + what + " \n";
+  setSpoolerFailure(error, "spoolrelayer: CUPS " + what + " \n");
 }
 
 /// libcups's account of its last failure on this thread.
@@ -73,8 +68,6 @@ std::string whyUnreachable(const std::string& host, int port) {
   return err != 0 ? errorText(err) : "no answer";
 }
 
-/// The fixed part of a level-2 printer information block (PRINTER_INFO_2W, 64-bit).
-constexpr std::uint32_t kInfoBlockFixedSize = 136;
 /// IPP's name and text values hold at most 255 octets.
 constexpr std::size_t kMaxNameOctets = 255;
 constexpr std::string_view kDefaultSuffix = "-default";
@@ -92,16 +85,16 @@ std::uint32_t errorFor(ipp_status_t status, std::uint32_t notFound) {
     case IPP_STATUS_ERROR_FORBIDDEN:
     case IPP_STATUS_ERROR_NOT_AUTHENTICATED:
     case IPP_STATUS_ERROR_NOT_AUTHORIZED:
-      return kErrorAccessDenied;
+      return platform::kErrorAccessDenied;
     case IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS:
-      return kErrorInvalidPrinterState;
+      return platform::kErrorInvalidPrinterState;
     // libcups reports a connection it could not restore as service-unavailable and one
     // that broke off during a request as internal-error.
     case IPP_STATUS_ERROR_SERVICE_UNAVAILABLE:
     case IPP_STATUS_ERROR_INTERNAL:
-      return kErrorServerUnavailable;
+      return platform::kErrorServerUnavailable;
     default:
-      return kErrorGenFailure;
+      return platform::kErrorGenFailure;
   }
 }
 
@@ -161,6 +154,26 @@ UniqueIpp send(http_t* http, ipp_t* request, std::uint32_t notFound) {
   return response;
 }
 
+/// Creates a job named `title` on `http` with one Create-Job request and returns its id,
+/// or 0 with the scheduler's status in cupsLastError(). cupsCreateJob would first ask
+/// twice for the queue's attributes (the destination, then its information), which the
+/// open of the printer has already asked for.
+int createJob(http_t* http, const std::string& uri, const std::string& title) {
+  ipp_t* request = newRequest(IPP_OP_CREATE_JOB, uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
+  char resource[HTTP_MAX_URI] = "/";
+  char scheme[32];
+  char user[256];
+  char host[256];
+  int port = 0;
+  (void)httpSeparateURI(HTTP_URI_CODING_ALL, uri.c_str(), scheme, sizeof scheme, user, sizeof user,
+                        host, sizeof host, &port, resource, sizeof resource);
+  UniqueIpp response(cupsDoRequest(http, request, resource));
+  if (!response || failed(cupsLastError())) return 0;
+  ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
+  return id ? ippGetInteger(id, 0) : 0;
+}
+
 bool isStringValue(ipp_tag_t tag) {
   return tag == IPP_TAG_NAME || tag == IPP_TAG_NAMELANG || tag == IPP_TAG_TEXT ||
          tag == IPP_TAG_TEXTLANG || tag == IPP_TAG_KEYWORD;
@@ -191,15 +204,15 @@ std::uint32_t jobStatusFor(int ippJobState, bool incoming) {
     case IPP_JSTATE_PENDING:
       return 0;
     case IPP_JSTATE_HELD:
-      return incoming ? kJobStatusSpooling : kJobStatusPaused;
+      return incoming ? platform::kJobStatusSpooling : platform::kJobStatusPaused;
     case IPP_JSTATE_PROCESSING:
-      return kJobStatusPrinting;
+      return platform::kJobStatusPrinting;
     case IPP_JSTATE_STOPPED:
-      return kJobStatusError | kJobStatusPaused;
+      return platform::kJobStatusError | platform::kJobStatusPaused;
     case IPP_JSTATE_CANCELED:
-      return kJobStatusDeleted;
+      return platform::kJobStatusDeleted;
     case IPP_JSTATE_ABORTED:
-      return kJobStatusError;
+      return platform::kJobStatusError;
     case IPP_JSTATE_COMPLETED:
       return platform::kJobStatusPrinted;
     default:
@@ -227,26 +240,41 @@ CupsPrinter::~CupsPrinter() {
 void CupsPrinter::abortDocument() {
   docHttp_.reset();  // breaks off the document's request
   pageOpen_ = false;
-  if (jobId_ != 0) (void)cupsCancelJob2(http_.get(), name_.c_str(), jobId_, 0);
+  http_t* http = connection();
+  if (http && jobId_ != 0) (void)cupsCancelJob2(http, name_.c_str(), jobId_, 0);
 }
 
-std::uint32_t CupsPrinter::infoSize() const {
-  const std::size_t units = base::toUtf16(name_).size() + 1 + base::toUtf16(deviceUri_).size() + 1;
-  return kInfoBlockFixedSize + static_cast<std::uint32_t>(2 * units);
+http_t* CupsPrinter::connection() {
+  if (!http_) http_ = connectTo(host_.c_str(), port_);
+  if (!http_) {
+    setFailure(platform::kErrorServerUnavailable,
+               "scheduler " + serverName(host_, port_) +
+                   " can't be reached: " + whyUnreachable(host_, port_));
+  }
+  return http_.get();
+}
+
+void CupsPrinter::documentEnded() {
+  if (!http_) http_ = std::move(docHttp_);
+  docHttp_.reset();
+  pageOpen_ = false;
 }
 
 bool CupsPrinter::queryInfoSize(std::uint32_t& needed) {
-  needed = infoSize();
+  needed = printerInfoSize(base::toUtf16(name_), base::toUtf16(deviceUri_));
   setError(platform::kErrorInsufficientBuffer);
   return false;
 }
 
 bool CupsPrinter::readInfo(std::span<std::byte> block, std::u16string& portName) {
-  if (block.size() < infoSize()) {
+  const std::u16string name = base::toUtf16(name_);
+  const std::u16string port = base::toUtf16(deviceUri_);
+  if (block.size() < printerInfoSize(name, port)) {
     setError(platform::kErrorInsufficientBuffer);
     return false;
   }
-  portName = base::toUtf16(deviceUri_);
+  writePrinterInfo(block, name, port);
+  portName = port;
   return true;
 }
 
@@ -264,27 +292,23 @@ std::uint32_t CupsPrinter::getData(std::string_view name, std::span<std::uint8_t
 
 bool CupsPrinter::startDoc(const platform::DocInfo& info) {
   if (docHttp_) {
-    setError(kErrorInvalidHandle);  // one document at a time
+    setError(platform::kErrorInvalidHandle);  // one document at a time
     return false;
   }
   if (!isRaw(info.dataType)) {
-    setError(kErrorInvalidDatatype);
+    setError(platform::kErrorInvalidDatatype);
     return false;
   }
-  // The document gets a connection of its own: the job listing and deletion stay usable
-  // on the printer's connection while it streams.
-  docHttp_ = connectTo(host_.c_str(), port_);
-  if (!docHttp_) {
-    setFailure(kErrorServerUnavailable, "scheduler " + serverName(host_, port_) +
-                                            " can't be reached: " + whyUnreachable(host_, port_));
-    return false;
-  }
+  // The document streams on the printer's connection; a query while it is open gets a
+  // connection of its own (connection()), and the printer's comes back when it ends.
+  if (!connection()) return false;
+  docHttp_ = std::move(http_);
   const std::string title = jobTitle(info.docName);
-  jobId_ = cupsCreateJob(docHttp_.get(), name_.c_str(), title.c_str(), 0, nullptr);
+  jobId_ = createJob(docHttp_.get(), uri_, title);
   if (jobId_ == 0) {
     setFailure(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName),
                "queue " + name_ + ": document not started: " + cupsReason());
-    docHttp_.reset();
+    documentEnded();
     return false;
   }
   if (cupsStartDocument(docHttp_.get(), name_.c_str(), jobId_, title.c_str(), CUPS_FORMAT_RAW, 1) !=
@@ -301,7 +325,7 @@ bool CupsPrinter::startDoc(const platform::DocInfo& info) {
 
 bool CupsPrinter::startPage() {
   if (!docHttp_) {
-    setError(kErrorInvalidHandle);
+    setError(platform::kErrorInvalidHandle);
     return false;
   }
   pageOpen_ = true;
@@ -310,7 +334,7 @@ bool CupsPrinter::startPage() {
 
 bool CupsPrinter::write(std::span<const std::uint8_t> bytes) {
   if (!docHttp_) {
-    setError(kErrorInvalidHandle);
+    setError(platform::kErrorInvalidHandle);
     return false;
   }
   if (bytes.empty()) return true;
@@ -326,7 +350,7 @@ bool CupsPrinter::write(std::span<const std::uint8_t> bytes) {
 
 bool CupsPrinter::endPage() {
   if (!docHttp_ || !pageOpen_) {
-    setError(kErrorInvalidHandle);
+    setError(platform::kErrorInvalidHandle);
     return false;
   }
   pageOpen_ = false;
@@ -335,7 +359,7 @@ bool CupsPrinter::endPage() {
 
 bool CupsPrinter::endDoc() {
   if (!docHttp_) {
-    setError(kErrorInvalidHandle);
+    setError(platform::kErrorInvalidHandle);
     return false;
   }
   const ipp_status_t status = cupsFinishDocument(docHttp_.get(), name_.c_str());
@@ -347,19 +371,20 @@ bool CupsPrinter::endDoc() {
     abortDocument();
     return false;
   }
-  docHttp_.reset();
-  pageOpen_ = false;
+  documentEnded();
   return true;
 }
 
 bool CupsPrinter::enumJobs(std::vector<platform::JobEntry>& entries) {
   entries.clear();
+  http_t* http = connection();
+  if (!http) return false;
   ipp_t* request = newRequest(IPP_OP_GET_JOBS, uri_);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
   static const char* const kAttributes[] = {"job-id", "job-state", "job-state-reasons"};
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
                 kAttributes);
-  UniqueIpp response = send(http_.get(), request, platform::kErrorInvalidPrinterName);
+  UniqueIpp response = send(http, request, platform::kErrorInvalidPrinterName);
   if (!response) return false;
 
   // The response holds one group of job attributes per job.
@@ -400,20 +425,22 @@ bool CupsPrinter::enumJobs(std::vector<platform::JobEntry>& entries) {
   std::sort(jobs.begin(), jobs.end(), [](const platform::JobEntry& a, const platform::JobEntry& b) {
     return a.jobId < b.jobId;
   });
-  const std::size_t skip = jobs.size() > kMaxListedJobs ? jobs.size() - kMaxListedJobs : 0;
+  const std::size_t skip =
+      jobs.size() > platform::kJobListingEntries ? jobs.size() - platform::kJobListingEntries : 0;
   entries.assign(jobs.begin() + static_cast<std::ptrdiff_t>(skip), jobs.end());
   return true;
 }
 
 bool CupsPrinter::deleteJob(const platform::JobEntry& entry) {
   if (entry.jobId == 0 || entry.jobId > 0x7FFFFFFF) {
-    setError(kErrorInvalidParameter);
+    setError(platform::kErrorInvalidParameter);
     return false;
   }
-  const ipp_status_t status =
-      cupsCancelJob2(http_.get(), name_.c_str(), static_cast<int>(entry.jobId), 1);
+  http_t* http = connection();
+  if (!http) return false;
+  const ipp_status_t status = cupsCancelJob2(http, name_.c_str(), static_cast<int>(entry.jobId), 1);
   if (status != IPP_STATUS_OK) {
-    setError(errorFor(status, kErrorInvalidParameter));
+    setError(errorFor(status, platform::kErrorInvalidParameter));
     return false;
   }
   return true;
@@ -428,11 +455,11 @@ std::unique_ptr<platform::Printer> CupsSpooler::open(std::u16string_view name) {
 }
 
 std::uint32_t CupsSpooler::lastError() {
-  return tLastError;
+  return spoolerError();
 }
 
 std::string CupsSpooler::lastFailureLine() {
-  return tFailureLine;
+  return spoolerFailureLine();
 }
 
 std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
@@ -447,8 +474,9 @@ std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
   auto [host, port] = resolveServer(server_);
   UniqueHttp http = connectTo(host.c_str(), port);
   if (!http) {
-    setFailure(kErrorServerUnavailable, "scheduler " + serverName(host, port) +
-                                            " can't be reached: " + whyUnreachable(host, port));
+    setFailure(
+        platform::kErrorServerUnavailable,
+        "scheduler " + serverName(host, port) + " can't be reached: " + whyUnreachable(host, port));
     return nullptr;
   }
   ipp_t* request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printerUri(queue, port));
@@ -459,9 +487,9 @@ std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
   if (!response) {
     const std::string where = "scheduler " + serverName(host, port);
     if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
-      setFailure(tLastError, where + " has no queue named \"" + queue + "\"");
+      setFailure(spoolerError(), where + " has no queue named \"" + queue + "\"");
     } else {
-      setFailure(tLastError, where + " refused queue \"" + queue + "\": " + cupsReason());
+      setFailure(spoolerError(), where + " refused queue \"" + queue + "\": " + cupsReason());
     }
     return nullptr;
   }

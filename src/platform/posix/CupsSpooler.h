@@ -14,25 +14,6 @@
 
 namespace posix {
 
-/// Errors of the CUPS spooler beyond those of platform/Spooler.h (winspool's values).
-inline constexpr std::uint32_t kErrorAccessDenied = 5;
-inline constexpr std::uint32_t kErrorInvalidHandle = 6;           // a call out of order
-inline constexpr std::uint32_t kErrorGenFailure = 31;             // any other scheduler error
-inline constexpr std::uint32_t kErrorInvalidParameter = 87;       // no such job
-inline constexpr std::uint32_t kErrorInvalidDatatype = 1804;      // a data type other than RAW
-inline constexpr std::uint32_t kErrorInvalidPrinterState = 1906;  // not accepting jobs
-inline constexpr std::uint32_t kErrorServerUnavailable = 1722;    // RPC_S_SERVER_UNAVAILABLE
-
-/// Job status bits, winspool's values.
-inline constexpr std::uint32_t kJobStatusPaused = 0x1;
-inline constexpr std::uint32_t kJobStatusError = 0x2;
-inline constexpr std::uint32_t kJobStatusSpooling = 0x8;
-inline constexpr std::uint32_t kJobStatusPrinting = 0x10;
-inline constexpr std::uint32_t kJobStatusDeleted = 0x100;
-
-/// The listing holds at most this many jobs, as the relay asks for.
-inline constexpr std::size_t kMaxListedJobs = 100;
-
 /// The queue status of a job from its IPP job-state (RFC 8011 section 5.3.7) and whether
 /// its job-state-reasons hold job-incoming (its document is still being received):
 ///   pending (3)    0                        waiting in the queue
@@ -50,8 +31,9 @@ inline constexpr std::size_t kMaxListedJobs = 100;
 /// job is never removed. An unknown state gives 0.
 std::uint32_t jobStatusFor(int ippJobState, bool incoming);
 
-/// An open CUPS queue. It holds one connection to the scheduler for queries and the job
-/// listing, and one more for each document while that document is being sent.
+/// An open CUPS queue. It holds one connection to the scheduler, kept open from the open
+/// to the close: the queue's attributes, the job and its document, the job listing all go
+/// over it. Only a query made while a document is being sent gets a second one.
 class CupsPrinter : public platform::Printer {
  public:
   CupsPrinter(UniqueHttp http, std::string host, int port, std::string name, std::string deviceUri,
@@ -60,11 +42,10 @@ class CupsPrinter : public platform::Printer {
   CupsPrinter(const CupsPrinter&) = delete;
   CupsPrinter& operator=(const CupsPrinter&) = delete;
 
-  /// Fails with 122 and the size of a level-2 information block: its fixed part and the
-  /// printer and port names in UTF-16 with their NULs.
+  /// Fails with 122 and the size of the information block of SpoolerRules.h, for the
+  /// queue's name and its port.
   bool queryInfoSize(std::uint32_t& needed) override;
   /// The port name is the queue's device URI ("file:///...", "socket://host:9100", ...).
-  /// The block is only checked for its size.
   bool readInfo(std::span<std::byte> block, std::u16string& portName) override;
   /// Value NAME is the queue's NAME-default option, read when the printer was opened, its
   /// bytes as base64 text. 0 when copied; 2 when missing or not valid base64; 234 when
@@ -93,8 +74,12 @@ class CupsPrinter : public platform::Printer {
   int jobId() const { return jobId_; }
 
  private:
-  std::uint32_t infoSize() const;
   void abortDocument();
+  /// The connection for a request: the printer's, made again when the open document
+  /// holds it or it was lost. Null with the error set when the scheduler cannot be reached.
+  http_t* connection();
+  /// Gives the document's connection back to the printer.
+  void documentEnded();
 
   UniqueHttp http_;
   std::string host_;
@@ -103,7 +88,7 @@ class CupsPrinter : public platform::Printer {
   std::string uri_;
   std::string deviceUri_;
   std::map<std::string, std::string> values_;
-  UniqueHttp docHttp_;  // the open document's connection; null when none is open
+  UniqueHttp docHttp_;  // the open document's connection, taken from http_; null when none
   bool pageOpen_ = false;
   int jobId_ = 0;
 };
@@ -113,8 +98,9 @@ class CupsPrinter : public platform::Printer {
 /// lastError() after a failed open: 1801 (ERROR_INVALID_PRINTER_NAME) when the scheduler
 /// answered that there is no such queue, or the name cannot be a queue name; 1722
 /// (RPC_S_SERVER_UNAVAILABLE) when the scheduler cannot be reached or broke off; 5 when it
-/// refused access. A failed printer call leaves one of the codes above this class.
-/// Like GetLastError, the code is kept per thread.
+/// refused access. A failed printer call leaves the code its comment gives (all of them
+/// are in platform/SystemErrors.h). Like GetLastError, the code is kept per thread, in the
+/// one slot every POSIX spooler shares (SpoolerRules.h).
 class CupsSpooler : public platform::Spooler {
  public:
   /// `server` is "host", "host:port" or a domain socket path; empty means the scheduler

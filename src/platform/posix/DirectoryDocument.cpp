@@ -86,7 +86,7 @@ bool claimNumber(int printerDir, int documentsDir, std::uint32_t next, std::uint
     file = std::move(fd);
     return true;
   }
-  error = kErrorNoMoreFiles;
+  error = platform::kErrorNoMoreFiles;
   return false;
 }
 
@@ -130,7 +130,7 @@ std::unique_ptr<DirectoryDocument> DirectoryDocument::start(int printerDir,
                                                             const platform::DocInfo& info,
                                                             std::uint32_t& error) {
   if (info.outputFile && !usableOutputName(base::toUtf8(*info.outputFile))) {
-    error = kErrorInvalidName;
+    error = platform::kErrorInvalidName;
     return nullptr;
   }
   if (::mkdirat(printerDir, "documents", 0755) != 0 && errno != EEXIST) {
@@ -166,7 +166,7 @@ DirectoryDocument::~DirectoryDocument() {
 
 bool DirectoryDocument::startPage(std::uint32_t& error) {
   if (pageOpen_) {
-    error = kErrorInvalidPrinterState;
+    error = platform::kErrorInvalidPrinterState;
     return false;
   }
   pages_.push_back(0);
@@ -176,7 +176,7 @@ bool DirectoryDocument::startPage(std::uint32_t& error) {
 
 bool DirectoryDocument::write(std::span<const std::uint8_t> bytes, std::uint32_t& error) {
   if (!pageOpen_) {
-    error = kErrorInvalidPrinterState;
+    error = platform::kErrorInvalidPrinterState;
     return false;
   }
   if (!writeAll(file_.get(), bytes)) {
@@ -190,7 +190,7 @@ bool DirectoryDocument::write(std::span<const std::uint8_t> bytes, std::uint32_t
 
 bool DirectoryDocument::endPage(std::uint32_t& error) {
   if (!pageOpen_) {
-    error = kErrorInvalidPrinterState;
+    error = platform::kErrorInvalidPrinterState;
     return false;
   }
   pageOpen_ = false;

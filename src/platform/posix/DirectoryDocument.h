@@ -21,13 +21,6 @@
 
 namespace posix {
 
-/// System error codes of the directory spooler besides those of platform/Spooler.h.
-inline constexpr std::uint32_t kErrorNoMoreFiles = 18;            // no document number left
-inline constexpr std::uint32_t kErrorInvalidParameter = 87;       // no such job
-inline constexpr std::uint32_t kErrorInvalidName = 123;           // unusable output file
-inline constexpr std::uint32_t kErrorInvalidPrinterState = 1906;  // call out of order
-inline constexpr std::uint32_t kErrorNoStartDoc = 3004;           // no document started
-
 class DirectoryDocument {
  public:
   /// Starts the next numbered document of the printer folder `printerDir`, which the

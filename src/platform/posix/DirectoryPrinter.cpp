@@ -12,48 +12,18 @@
 #include "platform/posix/DirectoryQueue.h"
 #include "platform/posix/PosixErrors.h"
 #include "platform/posix/PosixIo.h"
+#include "platform/posix/SpoolerRules.h"
 
 namespace posix {
 namespace {
 
-thread_local std::uint32_t lastSpoolerError = 0;
-thread_local std::string lastFailureLine;
-
-constexpr std::size_t kInfoFixedBytes = 84;  // PRINTER_INFO_2 in its 32-bit layout
 constexpr std::size_t kPortLimit = 4096;
 
 bool fail(std::uint32_t error) {
-  setSpoolerError(error);
-  return false;
-}
-
-/// Copies `text` with its NUL as UTF-16LE into `block` at `offset`; the next offset.
-std::size_t putString(std::span<std::byte> block, std::size_t offset, std::u16string_view text) {
-  for (char16_t unit : text) {
-    block[offset++] = static_cast<std::byte>(unit & 0xFF);
-    block[offset++] = static_cast<std::byte>(unit >> 8);
-  }
-  block[offset++] = std::byte{0};
-  block[offset++] = std::byte{0};
-  return offset;
+  return failWith(error);
 }
 
 }  // namespace
-
-void setSpoolerError(std::uint32_t error) {
-  lastSpoolerError = error;
-  lastFailureLine.clear();
-}
-std::uint32_t spoolerError() {
-  return lastSpoolerError;
-}
-void setSpoolerFailure(std::uint32_t error, std::string line) {
-  lastSpoolerError = error;
-  lastFailureLine = std::move(line);
-}
-std::string spoolerFailureLine() {
-  return lastFailureLine;
-}
 
 bool isPlainName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." &&
@@ -65,9 +35,9 @@ DirectoryPrinter::DirectoryPrinter(Fd folder, std::u16string name, std::string p
 
 bool DirectoryPrinter::failDocument(const std::string& what, std::uint32_t error) {
   std::string reason;
-  if (error == kErrorNoMoreFiles) {
+  if (error == platform::kErrorNoMoreFiles) {
     reason = "no document number is left";
-  } else if (error == kErrorInvalidName) {
+  } else if (error == platform::kErrorInvalidName) {
     reason = "the output file name can't be used";
   } else {
     reason = systemErrorText(error);
@@ -105,15 +75,10 @@ bool DirectoryPrinter::readPort(std::u16string& port) {
   return true;
 }
 
-std::uint32_t DirectoryPrinter::infoSize(const std::u16string& port) const {
-  return static_cast<std::uint32_t>(kInfoFixedBytes + 2 * (name_.size() + 1) +
-                                    2 * (port.size() + 1));
-}
-
 bool DirectoryPrinter::queryInfoSize(std::uint32_t& needed) {
   std::u16string port;
   if (!present() || !readPort(port)) return false;
-  needed = infoSize(port);
+  needed = printerInfoSize(name_, port);
   return fail(platform::kErrorInsufficientBuffer);
 }
 
@@ -121,9 +86,8 @@ bool DirectoryPrinter::readInfo(std::span<std::byte> block, std::u16string& port
   std::u16string port;
   if (!present() || !readPort(port)) return false;
   // The port may have changed since the size was asked for.
-  if (block.size() < infoSize(port)) return fail(platform::kErrorInsufficientBuffer);
-  std::fill(block.begin(), block.end(), std::byte{0});
-  putString(block, putString(block, kInfoFixedBytes, name_), port);
+  if (block.size() < printerInfoSize(name_, port)) return fail(platform::kErrorInsufficientBuffer);
+  writePrinterInfo(block, name_, port);
   portName = port;
   return true;
 }
@@ -145,7 +109,7 @@ std::uint32_t DirectoryPrinter::getData(std::string_view name, std::span<std::ui
 
 bool DirectoryPrinter::startDoc(const platform::DocInfo& info) {
   if (!present()) return false;
-  if (document_) return fail(kErrorInvalidPrinterState);
+  if (document_) return fail(platform::kErrorInvalidPrinterState);
   std::uint32_t error = 0;
   document_ = DirectoryDocument::start(folder_.get(), info, error);
   documentFailure_.clear();
@@ -156,16 +120,16 @@ bool DirectoryPrinter::startDoc(const platform::DocInfo& info) {
 bool DirectoryPrinter::startPage() {
   std::uint32_t error = 0;
   if (!present()) return false;
-  if (!document_) return fail(kErrorNoStartDoc);
+  if (!document_) return fail(platform::kErrorNoStartDoc);
   return document_->startPage(error) || fail(error);
 }
 
 bool DirectoryPrinter::write(std::span<const std::uint8_t> bytes) {
   std::uint32_t error = 0;
   if (!present()) return false;
-  if (!document_) return fail(kErrorNoStartDoc);
+  if (!document_) return fail(platform::kErrorNoStartDoc);
   if (document_->write(bytes, error)) return true;
-  if (error == kErrorInvalidPrinterState) return fail(error);
+  if (error == platform::kErrorInvalidPrinterState) return fail(error);
   failDocument(documentName(*document_) + " not written in " + path_ + "/documents", error);
   documentFailure_ = spoolerFailureLine();
   return false;
@@ -174,12 +138,12 @@ bool DirectoryPrinter::write(std::span<const std::uint8_t> bytes) {
 bool DirectoryPrinter::endPage() {
   std::uint32_t error = 0;
   if (!present()) return false;
-  if (!document_) return fail(kErrorNoStartDoc);
+  if (!document_) return fail(platform::kErrorNoStartDoc);
   return document_->endPage(error) || fail(error);
 }
 
 bool DirectoryPrinter::endDoc() {
-  if (!document_) return fail(kErrorNoStartDoc);
+  if (!document_) return fail(platform::kErrorNoStartDoc);
   if (!present()) {
     document_.reset();
     return false;
@@ -203,10 +167,11 @@ bool DirectoryPrinter::enumJobs(std::vector<platform::JobEntry>& entries) {
   std::vector<platform::JobEntry> jobs;
   std::uint32_t error = 0;
   if (!present()) return false;
-  if (!readQueue(folder_.get(), kListingJobs, jobs, error)) return fail(error);
+  if (!readQueue(folder_.get(), platform::kJobListingEntries, jobs, error)) return fail(error);
   // The listing holds the 64-byte entries and their strings in 6400 bytes; when they
   // don't all fit, the listing fails as a whole and returns no entry at all.
-  if (listingBytes(name_, jobs) > kListingBytes) return fail(platform::kErrorInsufficientBuffer);
+  if (listingBytes(name_, jobs) > platform::kJobListingBytes)
+    return fail(platform::kErrorInsufficientBuffer);
   entries = std::move(jobs);
   return true;
 }

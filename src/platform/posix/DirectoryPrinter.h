@@ -13,14 +13,6 @@
 
 namespace posix {
 
-/// This thread's last spooler error, shared by every directory printer as the
-/// system's last error is. Setting an error clears the failure line.
-void setSpoolerError(std::uint32_t error);
-std::uint32_t spoolerError();
-/// Sets the error and the debug line that explains it (see Spooler::lastFailureLine).
-void setSpoolerFailure(std::uint32_t error, std::string line);
-std::string spoolerFailureLine();
-
 /// True for a name that is one entry of a folder: not empty, ".", or "..", no '/' or NUL.
 bool isPlainName(std::string_view name);
 
@@ -29,8 +21,7 @@ class DirectoryPrinter : public platform::Printer {
   /// `folder` is the open ROOT/<name>, `path` its path (for debug lines).
   DirectoryPrinter(Fd folder, std::u16string name, std::string path);
 
-  /// The block is the fixed part of a PRINTER_INFO_2 (84 bytes in its 32-bit layout)
-  /// followed by the printer name and the port name in UTF-16 with their NULs.
+  /// The block is the one of SpoolerRules.h, with the printer's name and its port.
   bool queryInfoSize(std::uint32_t& needed) override;
   bool readInfo(std::span<std::byte> block, std::u16string& portName) override;
   std::uint32_t getData(std::string_view name, std::span<std::uint8_t> dest) override;
@@ -57,7 +48,6 @@ class DirectoryPrinter : public platform::Printer {
   /// False, with the error set, when the printer's folder has been removed.
   bool present();
   bool readPort(std::u16string& port);
-  std::uint32_t infoSize(const std::u16string& port) const;
   /// Fails with `error` and the line "spoolrelayer: printer N: <what>: <reason> \n".
   bool failDocument(const std::string& what, std::uint32_t error);
 

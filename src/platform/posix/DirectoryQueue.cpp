@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "platform/posix/DirectoryDocument.h"
 #include "platform/posix/PosixErrors.h"
 #include "platform/posix/PosixIo.h"
 
@@ -87,7 +86,7 @@ std::size_t listingBytes(std::u16string_view printerName,
 bool removeJob(int printerDir, std::uint32_t jobId, std::uint32_t& error) {
   const std::string path = "queue/" + std::to_string(jobId);
   if (::unlinkat(printerDir, path.c_str(), 0) == 0) return true;
-  error = errno == ENOENT ? kErrorInvalidParameter : lastSystemError();
+  error = errno == ENOENT ? platform::kErrorInvalidParameter : lastSystemError();
   return false;
 }
 

@@ -11,10 +11,6 @@
 
 namespace posix {
 
-/// The most jobs one listing holds, and the bytes it may take.
-inline constexpr std::size_t kListingJobs = 100;
-inline constexpr std::size_t kListingBytes = 6400;
-
 /// Reads the queue of the printer folder `printerDir`: the first `limit` jobs in the
 /// order of their ids. A missing queue/ is an empty queue. Names that are not a job id
 /// in plain decimal (no sign, no leading zero) are not jobs. A status that is not a

@@ -9,6 +9,7 @@
 #include "base/Utf.h"
 #include "platform/posix/DirectoryPrinter.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/posix/SpoolerRules.h"
 
 namespace posix {
 namespace {

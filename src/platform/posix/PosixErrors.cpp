@@ -5,35 +5,37 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/SystemErrors.h"
+
 namespace posix {
 
 std::uint32_t systemError(int err) {
   switch (err) {
     case ENOENT:
-      return 2;  // ERROR_FILE_NOT_FOUND
+      return platform::kErrorFileNotFound;
     case ENOTDIR:
-      return 3;  // ERROR_PATH_NOT_FOUND
+      return platform::kErrorPathNotFound;
     case EMFILE:
     case ENFILE:
-      return 4;  // ERROR_TOO_MANY_OPEN_FILES
+      return platform::kErrorTooManyOpenFiles;
     case EACCES:
     case EPERM:
-      return 5;  // ERROR_ACCESS_DENIED
+      return platform::kErrorAccessDenied;
     case EBADF:
-      return 6;  // ERROR_INVALID_HANDLE
+      return platform::kErrorInvalidHandle;
     case ENOMEM:
-      return 8;  // ERROR_NOT_ENOUGH_MEMORY
+      return platform::kErrorNotEnoughMemory;
     case EINVAL:
-      return 87;  // ERROR_INVALID_PARAMETER
+      return platform::kErrorInvalidParameter;
     case ENOSPC:
-      return 112;  // ERROR_DISK_FULL
+      return platform::kErrorDiskFull;
     case EEXIST:
     case EADDRINUSE:
-      return 183;  // ERROR_ALREADY_EXISTS
+      return platform::kErrorAlreadyExists;
     case ENAMETOOLONG:
-      return 206;  // ERROR_FILENAME_EXCED_RANGE
+      return platform::kErrorFilenameTooLong;
     default:
-      return 0x20000000u | static_cast<std::uint32_t>(err);
+      return platform::kErrorNotWindowsBit | static_cast<std::uint32_t>(err);
   }
 }
 

@@ -58,4 +58,8 @@ bool PosixPageFiles::remove(const std::u16string& path, std::string& why) {
   return false;
 }
 
+std::unique_ptr<platform::FolderWatch> PosixPageFiles::watchFolder(const std::u16string& folder) {
+  return watches_.watch(base::toUtf8(folder));
+}
+
 }  // namespace posix

@@ -8,12 +8,10 @@
 #include <cerrno>
 #include <vector>
 
-#include "platform/Spooler.h"
+#include "platform/SystemErrors.h"
 
 namespace platform::posix {
 namespace {
-
-constexpr std::uint32_t kErrorAccessDenied = 5;
 
 /// Closes the descriptor when it goes out of scope.
 class Fd {

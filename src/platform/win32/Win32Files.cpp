@@ -71,4 +71,8 @@ bool Win32PageFiles::remove(const std::u16string& path, std::string& why) {
   return false;
 }
 
+std::unique_ptr<platform::FolderWatch> Win32PageFiles::watchFolder(const std::u16string& folder) {
+  return watches_.watch(folder);
+}
+
 }  // namespace win32

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/HeapBlock.h"
-#include "platform/Spooler.h"
+#include "platform/SystemErrors.h"
 
 namespace win32 {
 

@@ -31,8 +31,8 @@ class WinspoolJobQueue : public JobQueueCalls {
 class Win32Spooler : public platform::Spooler {
  public:
   static constexpr DWORD kAccess = 0x00020008;
-  static constexpr DWORD kListingSize = 6400;
-  static constexpr DWORD kListingJobs = 100;
+  static constexpr DWORD kListingSize = platform::kJobListingBytes;
+  static constexpr DWORD kListingJobs = platform::kJobListingEntries;
 
   Win32Spooler() : queue_(winspool_) {}
   explicit Win32Spooler(JobQueueCalls& queue) : queue_(queue) {}

@@ -45,14 +45,8 @@ inline Bytes text(const std::string& s) {
 /// A fake printer with a RAW document and a page started, and one job's page state.
 struct PrinterPage {
   PrinterPage() {
-    state = &spooler.addPrinter(u"TM-Test");
-    printer = spooler.open(u"TM-Test");
     (void)printer->startDoc({u"My Document", std::nullopt, u"RAW"});
     (void)printer->startPage();
-    job.settings = &settings;
-    job.output = &output;
-    job.printer = printer.get();
-    job.debug = &debug;
   }
 
   /// Every write of the document so far, in order.
@@ -68,12 +62,12 @@ struct PrinterPage {
   }
 
   fakes::FakeSpooler spooler;
-  fakes::FakePrinterState* state = nullptr;
-  std::unique_ptr<platform::Printer> printer;
+  fakes::FakePrinterState* state = &spooler.addPrinter(u"TM-Test");
+  std::unique_ptr<platform::Printer> printer = spooler.open(u"TM-Test");
   fakes::FakeDebugOutput debug;
   page::PrinterSettings settings = defaultSettings();
   page::OutputBuffer output = page::OutputBuffer::allocate();
-  page::PageJob job;
+  page::PageJob job{0, 0, settings, output, 0, *printer, debug};
 };
 
 }  // namespace pagetest
