@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <set>
@@ -261,7 +260,7 @@ class JobRun {
       removePageFile(path);
       return true;
     }
-    std::optional<page::PageBuffer> pageBuffer = loadPage(*file, size);
+    std::optional<page::PageBuffer> pageBuffer = loadPage(*file, size, debug());
     if (!pageBuffer) {
       abandoned = true;
       return false;
@@ -294,24 +293,6 @@ class JobRun {
       ++retriesAndWaits_;
       pauseEndMs_.reset();
     }
-  }
-
-  /// Reads the page file into a zeroed block of its size + 256 bytes.
-  std::optional<page::PageBuffer> loadPage(platform::PageFile& file, std::uint32_t size) {
-    base::HeapBlock block;
-    if (size <= std::numeric_limits<std::uint32_t>::max() - page::kPageMargin) {
-      block = base::HeapBlock::zeroed(std::size_t{size} + page::kPageMargin);
-    }
-    if (!block.ok()) {
-      debug().write("pData == NULL \n");
-      return std::nullopt;
-    }
-    const std::size_t read = file.read(block.span().first(size));
-    if (read == 0) {
-      debug().write("ReadFile <= 0 \n");
-      return std::nullopt;
-    }
-    return page::PageBuffer::adopt(std::move(block), read);
   }
 
   /// Deletes the page files below the number where the last copy stopped, always
@@ -422,11 +403,12 @@ bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId) {
 
 void runJob(JobPorts& ports, const JobRequest& request) {
   NoJobEvents events;
-  JobRun(ports, request, events, ResumePoint{}).run();
+  runJob(ports, request, events);
 }
 
 void runJob(JobPorts& ports, const JobRequest& request, JobEvents& events,
             const ResumePoint& from) {
+  const platform::DebugRunScope lines(ports.debug, request.printerName, request.jobId);
   JobRun(ports, request, events, from).run();
 }
 

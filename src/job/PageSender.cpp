@@ -1,6 +1,7 @@
 #include "job/PageSender.h"
 
 #include <array>
+#include <limits>
 
 namespace job {
 
@@ -9,6 +10,24 @@ void loadJobSettings(platform::Printer& printer, char16_t modelFirstUnit,
   loadPrinterSettings(printer, settings);
   decideHighSpeedMode(modelFirstUnit, settings);
   readFirmwareVersion(printer, settings);
+}
+
+std::optional<page::PageBuffer> loadPage(platform::PageFile& file, std::uint32_t size,
+                                         platform::DebugOutput& debug) {
+  base::HeapBlock block;
+  if (size <= std::numeric_limits<std::uint32_t>::max() - page::kPageMargin) {
+    block = base::HeapBlock::zeroed(std::size_t{size} + page::kPageMargin);
+  }
+  if (!block.ok()) {
+    debug.write("pData == NULL \n");
+    return std::nullopt;
+  }
+  const std::size_t read = file.read(block.span().first(size));
+  if (read == 0) {
+    debug.write("ReadFile <= 0 \n");
+    return std::nullopt;
+  }
+  return page::PageBuffer::adopt(std::move(block), read);
 }
 
 bool sendLoadedPage(page::PageBuffer& page, page::PageJob& job) {

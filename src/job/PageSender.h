@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "job/SettingsLoading.h"
 #include "page/PageBuffer.h"
 #include "page/PageProcessor.h"
+#include "platform/DebugOutput.h"
+#include "platform/PageFiles.h"
 #include "platform/Spooler.h"
 
 namespace job {
@@ -16,6 +19,12 @@ namespace job {
 /// `settings` should hold the initial values.
 void loadJobSettings(platform::Printer& printer, char16_t modelFirstUnit,
                      PrinterSettings& settings);
+
+/// Reads `size` bytes of an open page file into a zeroed block of its size + 256 bytes,
+/// as a run loads each page. None, with the run's report line, when the block can't be
+/// had or nothing could be read.
+std::optional<page::PageBuffer> loadPage(platform::PageFile& file, std::uint32_t size,
+                                         platform::DebugOutput& debug);
 
 /// Sends one loaded page inside a started spooler page: reports a State other than 2,
 /// starts the output buffer afresh, processes the page and, after the document's last

@@ -130,7 +130,8 @@ Child::Child(const std::vector<std::string>& argv, const std::string& stderrPath
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!stderrPath.empty()) {
-    // Not O_CLOEXEC: this is the child's standard error from its exec on.
+    // No O_CLOEXEC: the target descriptor is closed before the open, so the open gets 2
+    // itself, and close-on-exec would take the child's standard error away at its start.
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
   }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Version.h"
 #include "fakes/Bytes.h"
 #include "posix/TempDir.h"
 
@@ -137,6 +138,102 @@ TEST_F(RelaytoolProcess, BadOptionsAndUnreadablePagesExitWithTwo) {
     EXPECT_EQ(complaints, 1) << args;
     EXPECT_EQ(readAll(out()), "") << args;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RelaytoolProcess, AnEmptyDocumentGoesToStandardOutputAsNothing) {
+  dir.write("empty", std::string());
+  EXPECT_EQ(run("process " + path("empty")), 0) << readAll(err());
+  EXPECT_EQ(readAll(out()), "");
+  EXPECT_EQ(readAll(err()), "");
+}
+
+TEST_F(RelaytoolProcess, OutputThatCannotBeWrittenSaysWhy) {
+  dir.write("p1", pageFile(text("0123456789ABCDEF"), 2));
+  EXPECT_EQ(run("process -o " + path("no/such/folder/out.bin") + " " + path("p1")), 1);
+  EXPECT_EQ(readAll(err()), "relaytool process: cannot write " + (dir / "no/such/folder/out.bin") +
+                                ": No such file or directory\n");
+  std::filesystem::create_symlink(dir / "p1", dir / "link");
+  EXPECT_EQ(run("process " + path("link")), 2);
+  EXPECT_EQ(readAll(err()), "relaytool process: cannot read page file " + (dir / "link") +
+                                ": a symbolic link (the relay opens none)\n");
+}
+
+/// Every command takes --help and "help COMMAND"; unknown options and commands are named.
+TEST_F(RelaytoolProcess, CommandLineConventions) {
+  EXPECT_EQ(run("--version"), 0);
+  EXPECT_EQ(readAll(out()), "relaytool " SPR_VERSION "\n");
+  for (const std::string args : {"--help", "help", "-h"}) {
+    EXPECT_EQ(run(args), 0) << args;
+    EXPECT_EQ(readAll(out()).rfind("usage: relaytool <command>", 0), 0u) << args;
+    EXPECT_EQ(readAll(err()), "");
+  }
+  for (const std::string command : {"process", "post", "watch", "preview"}) {
+    EXPECT_EQ(run(command + " --help"), 0) << command;
+    const std::string help = readAll(out());
+    EXPECT_EQ(help.rfind("usage: relaytool " + command, 0), 0u) << help;
+    EXPECT_EQ(run("help " + command), 0) << command;
+    EXPECT_EQ(readAll(out()), help);
+  }
+  const std::vector<std::pair<std::string, std::string>> refused{
+      {"post -o x", "relaytool post: unknown option '-o'\n"},
+      {"process --colour red p1", "relaytool process: unknown option '--colour'\n"},
+      {"process -o", "relaytool process: option -o needs a value\n"},
+      {"watch --endpoint", "relaytool watch: option --endpoint needs a value\n"},
+      {"watch now", "relaytool watch: unexpected argument 'now'\n"},
+      {"--verbose", "relaytool: unknown option '--verbose' (try relaytool --help)\n"},
+      {"print", "relaytool: unknown command 'print' (try relaytool --help)\n"},
+      {"help print", "relaytool: unknown command 'print' (try relaytool --help)\n"},
+      {"", "relaytool: no command given (try relaytool --help)\n"}};
+  for (const auto& [args, message] : refused) {
+    EXPECT_EQ(run(args), 2) << args;
+    EXPECT_EQ(readAll(err()), message);
+    EXPECT_EQ(readAll(out()), "");
+  }
+}
+
+TEST_F(RelaytoolProcess, PostSaysWhyItFailed) {
+  dir.write("p1", pageFile(text("0123456789ABCDEF"), 2));
+  const std::string endpoint = "spoolrelayer-nobody-" + std::to_string(::getpid());
+  EXPECT_EQ(run("post --printer P --job-id 1 --public-dir " + path("pub") + " --endpoint " +
+                endpoint + " " + path("p1")),
+            1);
+  EXPECT_EQ(readAll(err()),
+            "relaytool post: no relay is listening on endpoint '" + endpoint + "'\n");
+  // The page file was put in place whole before the notice was tried.
+  EXPECT_TRUE(std::filesystem::exists(dir / "pub/TIVORAN/TIVORAN_00000001_00000001.bin"));
+
+  dir.write("file", std::string());
+  EXPECT_EQ(run("post --printer P --job-id 1 --public-dir " + path("file") + " " + path("p1")), 1);
+  EXPECT_EQ(readAll(err()),
+            "relaytool post: cannot create " + (dir / "file/TIVORAN") + ": Not a directory\n");
+  EXPECT_EQ(run("post --printer P --job-id 1 " + path("missing")), 2);
+  EXPECT_EQ(readAll(err()),
+            "relaytool post: cannot read " + (dir / "missing") + ": No such file or directory\n");
+  EXPECT_EQ(run("post --printer P --job-id x1 " + path("p1")), 2);
+  EXPECT_EQ(readAll(err()), "relaytool post: bad value for --job-id: 'x1'\n");
+}
+
+TEST_F(RelaytoolProcess, TheRelaysOwnCommandLine) {
+  const std::string relay = quoted(tool.parent_path().parent_path() / "spoolrelayer");
+  const auto runRelay = [&](const std::string& args) {
+    const std::string command = relay + " " + args + " >" + quoted(out()) + " 2>" + quoted(err());
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(runRelay("--version"), 0);
+  EXPECT_EQ(readAll(out()), "spoolrelayer " SPR_VERSION "\n");
+  EXPECT_EQ(runRelay("--help"), 0);
+  EXPECT_EQ(readAll(out()).rfind("usage: spoolrelayer [--public-dir DIR]", 0), 0u);
+  EXPECT_EQ(readAll(err()), "");
+  EXPECT_EQ(runRelay("--bogus"), 2);
+  EXPECT_EQ(readAll(err()), "spoolrelayer: unknown option '--bogus' (try spoolrelayer --help)\n");
+  EXPECT_EQ(runRelay("--endpoint"), 2);
+  EXPECT_EQ(readAll(err()), "spoolrelayer: option --endpoint needs a value\n");
+  EXPECT_EQ(readAll(out()), "");
 }
 
 }  // namespace

@@ -108,5 +108,34 @@ TEST_F(PreviewCommandTest, AnOutputThatCannotBeWrittenIsExitCodeOne) {
             "relaytool preview: cannot write " + output + ": No such file or directory\n");
 }
 
+TEST_F(PreviewCommandTest, EveryLengthShorterThanTheHeaderIsRefused) {
+  for (std::size_t size = 0; size <= 4; ++size) {
+    dir_.write("short.bin", std::vector<std::uint8_t>(size, 0x02));
+    EXPECT_EQ(run({"--page", dir_.path("short.bin"), "-o", dir_.path("out.png")}), 2) << size;
+    EXPECT_NE(diagnostics_.find("a page file starts with a 5-byte header"), std::string::npos)
+        << diagnostics_;
+  }
+}
+
+TEST_F(PreviewCommandTest, ReadsAtMost16MiBAndSaysSo) {
+  // 16 MiB and one byte of NULs: the last one is not read.
+  dir_.write("big.bin", std::vector<std::uint8_t>((16u << 20) + 1, 0x00));
+  ASSERT_EQ(run({dir_.path("big.bin"), "-o", dir_.path("out.png")}), 0);
+  EXPECT_EQ(lines(diagnostics_)[0],
+            dir_.path("big.bin") + ": only the first 16777216 bytes are drawn");
+
+  // A million line feeds make as many things to draw: the parse stops there and says so.
+  dir_.write("feeds.bin", std::vector<std::uint8_t>(1500000, 0x0A));
+  ASSERT_EQ(run({dir_.path("feeds.bin"), "-o", dir_.path("out.png")}), 0);
+  EXPECT_NE(diagnostics_.find("the preview stops after 1000000 things to draw, at offset 1000000"),
+            std::string::npos)
+      << diagnostics_;
+}
+
+TEST_F(PreviewCommandTest, HelpGoesToStandardOutput) {
+  EXPECT_EQ(run({"--help"}), 0);
+  EXPECT_EQ(diagnostics_, "");
+}
+
 }  // namespace
 }  // namespace preview

@@ -80,10 +80,11 @@ TEST(PreviewRasterTest, TheCompressedWorkedExampleDrawsTheRow0FF0) {
   const PreviewResult compressed = test::render(hex(
       "01 39 36 02 AA 1D 76 30 00 02 00 02 00 B1 5A 0D 40 1D 76 30 00 01 00 01 00 04 01 39 36 02 "
       "CC"));
-  EXPECT_EQ(compressed.canvas.width(), 588u);
+  // As wide as its banded twin: the code's 12 white dots past 576 are left off.
+  EXPECT_EQ(compressed.canvas.width(), 576u);
   ASSERT_EQ(compressed.canvas.height(), 1u);
   EXPECT_EQ(asciiArt(compressed.canvas, 0, 0, 20, 1), "....########........\n");
-  EXPECT_FALSE(anyInk(compressed.canvas, 12, 0, 588, 1));
+  EXPECT_FALSE(anyInk(compressed.canvas, 12, 0, 576, 1));
 
   const PreviewResult banded = test::render(hex("1D 76 30 00 02 00 01 00 0F F0 0D"));
   EXPECT_TRUE(samePixels(compressed.canvas, banded.canvas));
@@ -201,6 +202,15 @@ TEST(PreviewRasterTest, EndlessFeedsStopAtTheLongestStrip) {
   EXPECT_EQ(result.canvas.height(), Canvas::kMaxHeight);
   EXPECT_EQ(result.messages,
             std::vector<std::string>{"the preview stops after 100000 dots of paper"});
+
+  // On paper 4096 dots wide the canvas holds at most 64 Mi pixels: 16384 rows.
+  const std::vector<std::uint8_t> wide =
+      concat({bandedPage(512, 1, std::vector<std::uint8_t>(512, 0x80)), stream});
+  const PreviewResult capped = test::render(wide);
+  EXPECT_EQ(capped.canvas.width(), 4096u);
+  EXPECT_EQ(capped.canvas.height(), 16384u);
+  EXPECT_EQ(capped.messages,
+            std::vector<std::string>{"the preview stops after 16384 dots of paper"});
 }
 
 TEST(PreviewRasterTest, ACutIsADashedLineWithItsLabel) {

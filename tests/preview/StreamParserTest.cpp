@@ -101,9 +101,9 @@ TEST(StreamParserTest, ReadsThePdf417Sequence) {
   EXPECT_EQ(symbols[0].rowHeight, 3u);
   EXPECT_EQ(symbols[0].errorLevel, -1);
   EXPECT_FALSE(symbols[0].truncated);
-  EXPECT_TRUE(hasMessage(
-      result, "PDF417 error correction 30 01 at offset 32 drawn with the automatic level"))
-      << allMessages(result);
+  // The relay's own 30 01 is drawn with the automatic level, as the legend says: the
+  // stream is correct, so nothing is reported.
+  EXPECT_TRUE(result.messages.empty()) << allMessages(result);
 }
 
 TEST(StreamParserTest, ReadsAPdf417ErrorLevel) {
@@ -192,7 +192,8 @@ TEST(StreamParserTest, DecodesTheCompressedRasterStream) {
       "CC"));
   const auto rasters = itemsOf<RasterItem>(result);
   ASSERT_EQ(rasters.size(), 1u) << allMessages(result);
-  EXPECT_EQ(rasters[0].widthDots, 588u);
+  // The 12 white dots of padding past the printable width are left off.
+  EXPECT_EQ(rasters[0].widthDots, 576u);
   EXPECT_EQ(rasters[0].rows, 1u);
   std::vector<std::uint8_t> expected = hex("0F F0");
   expected.resize(74, 0);
@@ -217,9 +218,10 @@ TEST(StreamParserTest, ReportsCompressedCodeThatDoesNotDecode) {
   const ParseResult result =
       parse(hex("01 39 36 02 AA 1D 76 30 00 02 00 01 00 B0 00 01 39 36 02 CC"));
   EXPECT_TRUE(itemsOf<RasterItem>(result).empty());
-  ASSERT_EQ(result.messages.size(), 1u);
-  EXPECT_EQ(result.messages[0],
-            "compressed raster at offset 5: code ends after 4 of 588 pixels at bit 4");
+  // White 4, then code that runs out: libtiff's decoder says so.
+  ASSERT_FALSE(result.messages.empty());
+  EXPECT_EQ(result.messages[0].rfind("compressed raster at offset 5: Fax3Decode1D: ", 0), 0u)
+      << allMessages(result);
 }
 
 TEST(StreamParserTest, ReportsAnUnclosedCompressedStream) {

@@ -50,7 +50,7 @@ NamedEvent::NamedEvent(std::wstring_view prefix)
     : name_(uniqueName(prefix)), event_(CreateEventW(nullptr, TRUE, FALSE, name_.c_str())) {}
 
 ChildProcess::ChildProcess(std::wstring_view program, std::wstring_view arguments,
-                           bool captureOutput, const std::wstring& folder) {
+                           bool captureOutput, const std::wstring& folder, bool captureErrors) {
   const std::wstring path = programFolder() + L"\\" + std::wstring(program);
   std::wstring commandLine = L"\"" + path + L"\" " + std::wstring(arguments);
   STARTUPINFOW startup{};
@@ -67,7 +67,7 @@ ChildProcess::ChildProcess(std::wstring_view program, std::wstring_view argument
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = writeHandle;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdError = captureErrors ? writeHandle : GetStdHandle(STD_ERROR_HANDLE);
   }
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, captureOutput, 0, nullptr,
@@ -80,6 +80,13 @@ ChildProcess::ChildProcess(std::wstring_view program, std::wstring_view argument
 }
 
 ChildProcess::~ChildProcess() {
+  if (process_ && !waitExit(0)) {
+    (void)TerminateProcess(process_.get(), 99);
+    (void)WaitForSingleObject(process_.get(), 5000);
+  }
+}
+
+void ChildProcess::terminate() {
   if (process_ && !waitExit(0)) {
     (void)TerminateProcess(process_.get(), 99);
     (void)WaitForSingleObject(process_.get(), 5000);

@@ -39,9 +39,10 @@ class NamedEvent {
 class ChildProcess {
  public:
   /// Starts `program` (a file in programFolder()) with `arguments`. With `captureOutput`
-  /// its standard output goes to a pipe read by output(). `folder` is its current folder.
+  /// its standard output goes to a pipe read by output(), and with `captureErrors` its
+  /// standard error too. `folder` is its current folder.
   ChildProcess(std::wstring_view program, std::wstring_view arguments, bool captureOutput = false,
-               const std::wstring& folder = {});
+               const std::wstring& folder = {}, bool captureErrors = false);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -52,6 +53,8 @@ class ChildProcess {
   std::optional<DWORD> waitExit(DWORD ms);
   /// Reads the captured output up to its end (the program must close it or exit).
   std::string output();
+  /// Ends the program as a user's Ctrl+C or a task manager would, and waits for the end.
+  void terminate();
 
  private:
   win32::UniqueHandle process_;

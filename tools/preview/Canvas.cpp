@@ -5,9 +5,9 @@
 namespace preview {
 
 void Canvas::growTo(std::uint32_t height) {
-  if (height > kMaxHeight) {
+  if (height > maxHeight()) {
     clipped_ = true;
-    height = kMaxHeight;
+    height = maxHeight();
   }
   if (height <= height_) return;
   pixels_.resize(std::size_t{width_} * height, kWhite);

@@ -2,6 +2,7 @@
 // growing downwards as the printer feeds.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -15,16 +16,25 @@ class Canvas {
   /// The longest strip drawn (about 12 metres at 8 dots per millimetre); what would go
   /// further is dropped and clipped() says so.
   static constexpr std::uint32_t kMaxHeight = 100000;
+  /// The most pixels a canvas holds (64 MiB): a wide paper is cut shorter than kMaxHeight.
+  static constexpr std::uint64_t kMaxPixels = 64ull << 20;
 
   explicit Canvas(std::uint32_t width = 0) : width_(width) {}
 
   std::uint32_t width() const { return width_; }
   std::uint32_t height() const { return height_; }
 
-  /// True when something fell beyond kMaxHeight.
+  /// The longest strip this canvas draws: kMaxHeight, or less on a paper so wide that
+  /// kMaxPixels would be passed.
+  std::uint32_t maxHeight() const {
+    return static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(kMaxHeight, kMaxPixels / (width_ == 0 ? 1 : width_)));
+  }
+
+  /// True when something fell beyond maxHeight().
   bool clipped() const { return clipped_; }
 
-  /// Adds white rows until the canvas is at least `height` rows high (at most kMaxHeight).
+  /// Adds white rows until the canvas is at least `height` rows high (at most maxHeight()).
   void growTo(std::uint32_t height);
 
   /// The pixel at x, y; white outside the canvas.

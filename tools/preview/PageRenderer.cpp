@@ -73,7 +73,7 @@ Canvas PageRenderer::finish() {
   printPendingLine();
   canvas_.growTo(std::max(y_, 1u));
   if (canvas_.clipped()) {
-    messages_.push_back("the preview stops after " + std::to_string(Canvas::kMaxHeight) +
+    messages_.push_back("the preview stops after " + std::to_string(canvas_.maxHeight()) +
                         " dots of paper");
   }
   return std::move(canvas_);
@@ -223,7 +223,7 @@ void PageRenderer::printLine(std::uint32_t advance) {
 
 // Moves the paper on, stopping just past the longest strip the canvas holds.
 void PageRenderer::feed(std::uint64_t dots) {
-  y_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(y_ + dots, Canvas::kMaxHeight + 1ull));
+  y_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(y_ + dots, canvas_.maxHeight() + 1ull));
 }
 
 void PageRenderer::printPendingLine() {

@@ -14,7 +14,7 @@ bool pageStream(std::span<const std::uint8_t> file, std::span<const std::uint8_t
                 std::vector<std::string>& messages, std::string& error) {
   if (file.size() < kPageHeaderSize) {
     error = "a page file starts with a 5-byte header; this one has " + std::to_string(file.size()) +
-            " bytes";
+            (file.size() == 1 ? " byte" : " bytes");
     return false;
   }
   const std::uint32_t length = base::readU32(file.data());

@@ -17,8 +17,30 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: relaytool preview IN.bin -o OUT.png [--page] [--font FILE] [--margin DOTS]";
+constexpr const char* kHelp =
+    "usage: relaytool preview IN.bin -o OUT.png [--page] [--font FILE] [--margin DOTS]\n"
+    "\n"
+    "Draws what a receipt printer would print from a byte stream as the relay sends it,\n"
+    "as a PNG: text, banded rasters, the compressed raster stream (decoded with libtiff's\n"
+    "Group 3 decoder, drawn 576 dots wide when its last 12 dots are white), 1D barcodes,\n"
+    "QR codes and PDF417 symbols, cuts and feeds. What is not drawn is listed on standard\n"
+    "error.\n"
+    "\n"
+    "  -o OUT.png     the picture to write\n"
+    "  --page         IN.bin is a page file as the driver wrote it (5-byte header first)\n"
+    "  --font FILE    the font for text (default: DejaVu Sans Mono)\n"
+    "  --margin DOTS  white paper around the printable width (0 to 4096)\n"
+    "\n"
+    "Legend: a PDF417 error correction other than a level 30 30 to 30 38 (such as the\n"
+    "relay's 30 01) is drawn with the automatic level. At most the first 16 MiB of the input\n"
+    "are read, and at most 100000 dots of paper (fewer on wide paper: 64 Mi pixels) are\n"
+    "drawn; each cap met is said on standard error.\n"
+    "\n"
+    "Exit codes: 0 drawn, 1 the picture could not be written, 2 a bad option or input.\n";
+constexpr std::size_t kMaxInput = 16u << 20;
 
 struct CommandOptions {
+  bool help = false;
   std::string input;
   std::string output;
   PreviewOptions preview;
@@ -52,6 +74,9 @@ bool parseOptions(int argc, char** argv, CommandOptions& options, std::string& e
         error = "--margin takes a number of dots from 0 to 4096, not " + std::string(argv[i]);
         return false;
       }
+    } else if (arg == "--help" || arg == "-h") {
+      options.help = true;
+      return true;
     } else if (arg == "--page") {
       options.preview.pageFile = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -73,7 +98,9 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-bool readWhole(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
+/// Reads at most `limit` bytes; `capped` tells whether the file holds more.
+bool readUpTo(const std::string& path, std::size_t limit, std::vector<std::uint8_t>& bytes,
+              bool& capped, std::string& error) {
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) {
     error = "cannot read " + path + ": " + std::strerror(errno);
@@ -81,8 +108,14 @@ bool readWhole(const std::string& path, std::vector<std::uint8_t>& bytes, std::s
   }
   std::uint8_t buffer[65536];
   std::size_t got = 0;
+  capped = false;
   while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-    bytes.insert(bytes.end(), buffer, buffer + got);
+    const std::size_t room = limit - bytes.size();
+    bytes.insert(bytes.end(), buffer, buffer + std::min(got, room));
+    if (got > room) {
+      capped = true;
+      return true;
+    }
   }
   if (std::ferror(file.get())) {
     error = "cannot read " + path + ": " + std::strerror(errno);
@@ -99,8 +132,17 @@ int runPreview(int argc, char** argv, std::FILE* diagnostics) {
   if (!parseOptions(argc, argv, options, error)) {
     return fail(diagnostics, error + " (" + kUsage + ")", 2);
   }
+  if (options.help) {
+    std::fputs(kHelp, stdout);
+    return 0;
+  }
   std::vector<std::uint8_t> input;
-  if (!readWhole(options.input, input, error)) return fail(diagnostics, error, 2);
+  bool capped = false;
+  if (!readUpTo(options.input, kMaxInput, input, capped, error)) return fail(diagnostics, error, 2);
+  if (capped) {
+    std::fprintf(diagnostics, "%s: only the first %zu bytes are drawn\n", options.input.c_str(),
+                 kMaxInput);
+  }
 
   PreviewResult result;
   if (!renderPreview(input, options.preview, result, error)) {

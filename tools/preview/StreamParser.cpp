@@ -8,15 +8,19 @@
 #include <cstdio>
 
 #include "CommandTable.h"
-#include "MhDecoder.h"
+#include "G3Decoder.h"
 #include "StreamParserImpl.h"
 
 namespace preview {
 namespace detail {
 
 ParseResult StreamParser::run() {
-  while (pos_ < stream_.size()) step();
+  while (pos_ < stream_.size() && result_.items.size() < kMaxItems) step();
   flushSegment();
+  if (result_.items.size() >= kMaxItems) {
+    message("the preview stops after " + std::to_string(kMaxItems) + " things to draw, at offset " +
+            std::to_string(offset()));
+  }
   if (inCompressed_) {
     message("compressed raster stream from offset " + std::to_string(compressedOffset_) +
             " has no end (01 39 36 02 CC)");
@@ -24,6 +28,9 @@ ParseResult StreamParser::run() {
   for (const SkippedKind& kind : skipped_) {
     message("skipped " + kind.what + ": " + std::to_string(kind.count) + " time" +
             (kind.count == 1 ? "" : "s") + ", first at offset " + std::to_string(kind.firstOffset));
+  }
+  if (messagesLeftOut_ > 0) {
+    result_.messages.push_back("and " + std::to_string(messagesLeftOut_) + " more messages");
   }
   return std::move(result_);
 }
@@ -174,16 +181,13 @@ bool StreamParser::stepCompressed() {
 
 void StreamParser::flushSegment() {
   if (segment_.empty()) return;
-  MhDecodeResult decoded = decodeMh(segment_);
-  const std::string where = "compressed raster at offset " + std::to_string(segmentOffset_);
-  if (!decoded.ok) message(where + ": " + decoded.error);
-  if (decoded.linesWithoutEol > 0) {
-    message(where + ": " + std::to_string(decoded.linesWithoutEol) + " of " +
-            std::to_string(decoded.rowCount) + " lines have no EOL");
-  }
+  G3DecodeResult decoded = decodeG3(segment_);
+  const std::string where = "compressed raster at offset " + std::to_string(segmentOffset_) + ": ";
+  for (const std::string& problem : decoded.problems) message(where + problem);
   if (decoded.rowCount > 0) {
-    addItem(RasterItem{decoded.width, decoded.bytesPerRow, decoded.rowCount, 1, 1,
-                       std::move(decoded.rows), segmentOffset_});
+    const std::uint32_t width = printedWidth(decoded);
+    addItem(RasterItem{width, decoded.bytesPerRow, decoded.rowCount, 1, 1, std::move(decoded.rows),
+                       segmentOffset_});
   }
   segment_.clear();
 }

@@ -67,11 +67,24 @@ class StreamParser {
   std::size_t offset() const { return options_.baseOffset + pos_; }
   std::string hexAt(std::size_t count) const;
 
-  void message(std::string line) { result_.messages.push_back(std::move(line)); }
+  /// Keeps the first kMaxMessages messages and counts the rest, so a stream of garbage
+  /// can't fill memory with them.
+  void message(std::string line) {
+    if (result_.messages.size() < kMaxMessages) {
+      result_.messages.push_back(std::move(line));
+    } else {
+      ++messagesLeftOut_;
+    }
+  }
+  static constexpr std::size_t kMaxMessages = 200;
   void unknown(std::size_t count);
   void skipNoted(std::size_t length, const std::string& what);
   bool truncated(std::size_t needed);
-  void addItem(PrintItem item) { result_.items.push_back(std::move(item)); }
+  /// Keeps at most kMaxItems things to draw; the parse stops at the cap.
+  void addItem(PrintItem item) {
+    if (result_.items.size() < kMaxItems) result_.items.push_back(std::move(item));
+  }
+  static constexpr std::size_t kMaxItems = 1000000;
   void addText(char32_t c);
   void reset();
 
@@ -97,6 +110,7 @@ class StreamParser {
   ParseOptions options_;
   std::size_t pos_ = 0;
   ParseResult result_;
+  std::size_t messagesLeftOut_ = 0;
   std::vector<SkippedKind> skipped_;
 
   TextStyle style_;

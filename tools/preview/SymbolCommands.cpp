@@ -110,19 +110,10 @@ void SymbolCommands::applyPdf417(std::uint8_t fn, std::span<const std::uint8_t> 
       pdf417_.rowHeight = n;
       break;
     case kErrorCorrection: {
-      // m 0x30 selects a level with n 0x30 to 0x38; m 0x31 a ratio, drawn as automatic.
+      // m 0x30 selects a level with n 0x30 to 0x38; anything else (a ratio with m 0x31,
+      // or the relay's own 30 01) is drawn with the automatic level, as the help says.
       const std::uint8_t level = params.size() >= 2 ? params[1] : 0;
-      if (n == 0x30 && level >= 0x30 && level <= 0x38) {
-        pdf417_.errorLevel = level - 0x30;
-      } else {
-        pdf417_.errorLevel = -1;
-        char buffer[128];
-        std::snprintf(buffer, sizeof buffer,
-                      "PDF417 error correction %02X %02X at offset %zu drawn with the "
-                      "automatic level",
-                      static_cast<unsigned>(n), static_cast<unsigned>(level), offset);
-        out.messages.emplace_back(buffer);
-      }
+      pdf417_.errorLevel = n == 0x30 && level >= 0x30 && level <= 0x38 ? level - 0x30 : -1;
       break;
     }
     case kOptions:

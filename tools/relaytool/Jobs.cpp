@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Options.h"
 #include "base/Utf.h"
 #include "job/JournalFormat.h"
 #if defined(_WIN32)
@@ -15,6 +16,7 @@
 #include "platform/posix/PosixJobJournal.h"
 #endif
 
+namespace relaytool {
 namespace {
 
 struct JobsOptions {
@@ -27,9 +29,14 @@ struct JobsOptions {
   bool json = false;
 };
 
+constexpr std::string_view kCommand = "jobs";
+constexpr OptionSpec kSpecs[] = {
+    {"--state-dir", true}, {"--printer", true}, {"--job-id", true},
+    {"--last", true},      {"--json", false},
+};
+
 int fail(const std::string& message) {
-  std::fprintf(stderr, "relaytool jobs: %s\n", message.c_str());
-  return 2;
+  return complain(kCommand, message, kExitUsage);
 }
 
 /// The id as the page file names write it: hexadecimal, "0x" and leading zeros allowed.
@@ -45,36 +52,28 @@ bool parseCount(std::string_view text, std::size_t& value) {
   return !text.empty() && ec == std::errc() && end == text.data() + text.size();
 }
 
-bool parseJobsOptions(relaytool::Args args, JobsOptions& o, std::string& error) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view arg = args[i];
-    if (arg == "--json") {
-      o.json = true;
-      continue;
-    }
-    if (arg != "--state-dir" && arg != "--printer" && arg != "--job-id" && arg != "--last") {
-      error = "unknown option " + std::string(arg);
-      return false;
-    }
-    if (i + 1 >= args.size()) {
-      error = "option " + std::string(arg) + " needs a value";
-      return false;
-    }
-    const std::string_view value = args[++i];
+bool readOptions(const ParsedArgs& parsed, JobsOptions& o, std::string& error) {
+  if (!parsed.operands.empty()) {
+    error = "unexpected argument '" + parsed.operands.front() + "'";
+    return false;
+  }
+  for (const auto& [name, value] : parsed.options) {
     bool ok = true;
-    if (arg == "--state-dir") {
+    if (name == "--json") {
+      o.json = true;
+    } else if (name == "--state-dir") {
       o.stateDir = value;
       ok = !value.empty();
-    } else if (arg == "--printer") {
+    } else if (name == "--printer") {
       o.printer = value;
       o.havePrinter = true;
-    } else if (arg == "--job-id") {
+    } else if (name == "--job-id") {
       ok = o.haveJobId = parseHexId(value, o.jobId);
     } else {
       ok = parseCount(value, o.last);
     }
     if (!ok) {
-      error = "bad value for " + std::string(arg) + ": " + std::string(value);
+      error = "bad value for " + std::string(name) + ": '" + std::string(value) + "'";
       return false;
     }
   }
@@ -253,12 +252,40 @@ bool readJournal(const std::string& stateDir, std::vector<std::uint8_t>& bytes, 
 
 }  // namespace
 
-namespace relaytool {
+#ifdef _WIN32
+#define SPR_JOBS_STATE_DEFAULT "%LOCALAPPDATA%\\SpoolRelayer"
+#else
+#define SPR_JOBS_STATE_DEFAULT "/var/lib/spoolrelayer"
+#endif
+
+const std::string_view kJobsHelp =
+    "usage: relaytool jobs [--state-dir DIR] [--printer NAME] [--job-id N] [--last N] [--json]\n"
+    "\n"
+    "Lists the jobs of the relay's journal, oldest first: the newest N, with when each\n"
+    "was accepted (local time), its printer, job id, copies sent of those asked, pages,\n"
+    "bytes, outcome and duration. With --job-id, those jobs in full, their debug lines\n"
+    "included.\n"
+    "\n"
+    "  --state-dir DIR   the relay's state folder (default " SPR_JOBS_STATE_DEFAULT
+    ")\n"
+    "  --printer NAME    only the jobs of this printer\n"
+    "  --job-id N        only the jobs of this id, in hexadecimal as in the page file names\n"
+    "  --last N          the newest N jobs (default 20; 0 for all)\n"
+    "  --json            one JSON object per job: accepted, printer, jobId, copies,\n"
+    "                    copiesSent, pages, bytes, outcome, resumed, sender, lines, ended\n"
+    "\n"
+    "Outcomes: printed, incomplete, abandoned, failed, interrupted, expired; a job still\n"
+    "running, or whose relay ended during its run and has not started again, is open.\n"
+    "\n"
+    "Exit codes: 0 listed, 2 a bad option or a journal that can't be read.\n";
 
 int runJobs(Args args) {
   JobsOptions o;
   std::string error;
-  if (!parseJobsOptions(args, o, error)) return fail(error);
+  ParsedArgs parsed;
+  if (!parseArgs(args, kSpecs, parsed, error)) return fail(error);
+  if (parsed.help) return printHelp(kJobsHelp);
+  if (!readOptions(parsed, o, error)) return fail(error);
   std::vector<std::uint8_t> bytes;
   if (!readJournal(o.stateDir, bytes, error)) {
     return fail(std::string(bareLine(error)));
@@ -285,7 +312,7 @@ int runJobs(Args args) {
   } else {
     printTable(rows);
   }
-  return std::fflush(stdout) == 0 ? 0 : 2;
+  return std::fflush(stdout) == 0 ? 0 : kExitFailed;
 }
 
 }  // namespace relaytool

@@ -1,24 +1,69 @@
-// relaytool post: the driver's side of a job. Writes the page files into the spool
-// folder, optionally enters the driver's own job in the directory spooler's queue, and
-// posts the 552-byte job notice.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <array>
-#include <cerrno>
-#include <charconv>
+// relaytool post: the driver's side of a job. Writes the page files into the relay's
+// spool folder so that each appears whole, optionally enters the driver's own job in
+// the directory spooler's queue (POSIX), and posts the 552-byte job notice.
 #include <cstdio>
-#include <cstring>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "Commands.h"
+#include "Options.h"
+#include "ToolPlatform.h"
 #include "base/Utf.h"
-#include "platform/posix/SocketNoticeEndpoint.h"
+
+namespace relaytool {
+
+#ifdef _WIN32
+#define SPR_POST_ENDPOINT "--mailslot NAME"
+#define SPR_POST_QUEUE ""
+#define SPR_POST_ENDPOINT_HELP \
+  "  --mailslot NAME     the relay's mailslot (default TIVORAN: \\\\.\\mailslot\\TIVORAN)\n"
+#define SPR_POST_PUBLIC_DEFAULT "the Public folder"
+#else
+#define SPR_POST_ENDPOINT "--endpoint NAME"
+#define SPR_POST_QUEUE " [--queue-status S --spooler dir:ROOT]"
+#define SPR_POST_ENDPOINT_HELP                                                     \
+  "  --endpoint NAME     the relay's notice endpoint (default TIVORAN)\n"          \
+  "  --queue-status S    also enter the driver's job in the directory spooler's\n" \
+  "                      queue with status S (needs --spooler dir:ROOT)\n"
+#define SPR_POST_PUBLIC_DEFAULT "/var/spool/spoolrelayer"
+#endif
+
+const std::string_view kPostUsage =
+    "post --printer NAME --job-id N [--copies C] [--model M] [--cut-mode K]\n"
+    "                 [--public-dir DIR] [" SPR_POST_ENDPOINT "]" SPR_POST_QUEUE " PAGEFILE...";
+const std::string_view kPostHelp =
+    "usage: relaytool post --printer NAME --job-id N [--copies C] [--model M] [--cut-mode K]\n"
+    "                      [--public-dir DIR] [" SPR_POST_ENDPOINT "]" SPR_POST_QUEUE
+    "\n"
+    "                      PAGEFILE...\n"
+    "\n"
+    "Does what a printer driver does: writes the page files, in order, as\n"
+    "TIVORAN_<job>_<page>.bin into DIR/TIVORAN, each appearing whole, and posts the\n"
+    "552-byte job notice to the relay.\n"
+    "\n"
+    "  --printer NAME      the printer to print on\n"
+    "  --job-id N          the job id (decimal or 0x hex)\n"
+    "  --copies C          the number of copies (default 1)\n"
+    "  --model M           the model name (up to 10 characters)\n"
+    "  --cut-mode K        the cut mode (default 0)\n"
+    "  --public-dir DIR    the relay's public folder (default " SPR_POST_PUBLIC_DEFAULT
+    ")\n" SPR_POST_ENDPOINT_HELP
+    "\n"
+    "Exit codes: 0 posted, 1 a page file could not be written or no relay took the notice,\n"
+    "2 a bad option or an unreadable page file.\n";
 
 namespace {
+
+constexpr std::string_view kCommand = "post";
+constexpr OptionSpec kSpecs[] = {
+    {"--printer", true},  {"--job-id", true},   {"--copies", true},
+    {"--model", true},    {"--cut-mode", true}, {"--public-dir", true},
+#ifdef _WIN32
+    {"--mailslot", true},
+#else
+    {"--endpoint", true}, {"--queue-status", true}, {"--spooler", true},
+#endif
+};
 
 struct PostOptions {
   std::string printer;
@@ -27,116 +72,54 @@ struct PostOptions {
   std::uint32_t copies = 1;
   std::string model;
   std::uint32_t cutMode = 0;
-  std::string publicDir = "/var/spool/spoolrelayer";
-  std::string endpoint = "TIVORAN";
+  DriverSide side;
   bool haveQueueStatus = false;
   std::uint32_t queueStatus = 0;
   std::string spoolerRoot;
   std::vector<std::string> pages;
 };
 
-int fail(const std::string& message) {
-  std::fprintf(stderr, "relaytool post: %s\n", message.c_str());
-  return 2;
+/// The value of one numeric option; false with `error` naming it.
+bool number(std::string_view name, std::string_view value, std::uint32_t& out, std::string& error) {
+  if (parseU32(value, out)) return true;
+  error = "bad value for " + std::string(name) + ": '" + std::string(value) + "'";
+  return false;
 }
 
-bool parseU32(std::string_view text, std::uint32_t& value) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    text.remove_prefix(2);
-    base = 16;
-  }
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
-}
-
-bool parsePostOptions(relaytool::Args args, PostOptions& o, std::string& error) {
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view arg = args[i];
-    if (arg.size() < 2 || arg.substr(0, 2) != "--") {
-      o.pages.emplace_back(arg);
-      continue;
-    }
-    if (i + 1 >= args.size()) {
-      error = "option " + std::string(arg) + " needs a value";
-      return false;
-    }
-    const std::string value(args[++i]);
+bool readOptions(const ParsedArgs& parsed, PostOptions& o, std::string& error) {
+  for (const auto& [name, value] : parsed.options) {
     bool ok = true;
-    if (arg == "--printer") {
+    if (name == "--printer") {
       o.printer = value;
-    } else if (arg == "--job-id") {
-      ok = o.haveJobId = parseU32(value, o.jobId);
-    } else if (arg == "--copies") {
-      ok = parseU32(value, o.copies);
-    } else if (arg == "--model") {
+    } else if (name == "--job-id") {
+      ok = o.haveJobId = number(name, value, o.jobId, error);
+    } else if (name == "--copies") {
+      ok = number(name, value, o.copies, error);
+    } else if (name == "--model") {
       o.model = value;
-    } else if (arg == "--cut-mode") {
-      ok = parseU32(value, o.cutMode);
-    } else if (arg == "--public-dir") {
-      o.publicDir = value;
-    } else if (arg == "--endpoint") {
-      o.endpoint = value;
-    } else if (arg == "--queue-status") {
-      ok = o.haveQueueStatus = parseU32(value, o.queueStatus);
-    } else if (arg == "--spooler") {
-      if (value.rfind("dir:", 0) != 0 || value.size() <= 4) {
-        error = "--queue-status works with the directory spooler only (--spooler dir:ROOT)";
-        return false;
-      }
+    } else if (name == "--cut-mode") {
+      ok = number(name, value, o.cutMode, error);
+    } else if (name == "--public-dir") {
+      o.side.publicDir = value;
+    } else if (name == "--endpoint" || name == "--mailslot") {
+      o.side.endpoint = value;
+    } else if (name == "--queue-status") {
+      ok = o.haveQueueStatus = number(name, value, o.queueStatus, error);
+    } else if (value.substr(0, 4) == "dir:" && value.size() > 4) {  // --spooler
       o.spoolerRoot = value.substr(4);
     } else {
-      error = "unknown option " + std::string(arg);
-      return false;
+      return error = "--queue-status works with the directory spooler only (--spooler dir:ROOT)",
+             false;
     }
-    if (!ok) {
-      error = "bad value for " + std::string(arg) + ": " + value;
-      return false;
-    }
+    if (!ok) return false;
   }
-  if (o.printer.empty() || !o.haveJobId) {
-    error = "--printer and --job-id are required";
-    return false;
-  }
+  o.pages = parsed.operands;
+  if (o.printer.empty() || !o.haveJobId)
+    return error = "--printer and --job-id are required", false;
   if (o.haveQueueStatus && o.spoolerRoot.empty()) {
-    error = "--queue-status needs --spooler dir:ROOT";
-    return false;
+    return error = "--queue-status needs --spooler dir:ROOT", false;
   }
   return true;
-}
-
-bool readWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  std::array<std::uint8_t, 65536> chunk{};
-  std::size_t n = 0;
-  while ((n = std::fread(chunk.data(), 1, chunk.size(), f)) > 0) {
-    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
-  }
-  const bool ok = std::ferror(f) == 0;
-  std::fclose(f);
-  return ok;
-}
-
-/// Writes `bytes` to a temporary name beside `path` and renames it into place, so the
-/// relay never opens half a file.
-bool writeInPlace(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  const std::size_t slash = path.rfind('/');
-  const std::string temp =
-      path.substr(0, slash + 1) + "." + path.substr(slash + 1) + "." + std::to_string(::getpid());
-  FILE* f = std::fopen(temp.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return false;
-  }
-  return true;
-}
-
-bool makeDir(const std::string& path) {
-  return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
 std::string pageFileName(std::uint32_t jobId, std::uint32_t page) {
@@ -157,9 +140,11 @@ void putUnits(std::vector<std::uint8_t>& notice, std::size_t at, std::size_t uni
   }
 }
 
+/// The notice: the printer name (259 units and a NUL) at 0, job id at 520, copies at
+/// 524, the model (10 units) at 528, the cut mode at 548; little-endian throughout.
 std::vector<std::uint8_t> buildNotice(const PostOptions& o) {
   std::vector<std::uint8_t> notice(552, 0);
-  putUnits(notice, 0, 259, base::toUtf16(o.printer));  // the name keeps its NUL
+  putUnits(notice, 0, 259, base::toUtf16(o.printer));
   putU32(notice, 520, o.jobId);
   putU32(notice, 524, o.copies);
   putUnits(notice, 528, 10, base::toUtf16(o.model));
@@ -169,35 +154,34 @@ std::vector<std::uint8_t> buildNotice(const PostOptions& o) {
 
 }  // namespace
 
-namespace relaytool {
-
 int runPost(Args args) {
+  ParsedArgs parsed;
   PostOptions o;
   std::string error;
-  if (!parsePostOptions(args, o, error)) return fail(error);
+  if (!parseArgs(args, kSpecs, parsed, error)) return complain(kCommand, error, kExitUsage);
+  if (parsed.help) return printHelp(kPostHelp);
+  if (!defaultDriverSide(o.side, error)) return complain(kCommand, error, kExitFailed);
+  if (!readOptions(parsed, o, error)) return complain(kCommand, error, kExitUsage);
 
-  const std::string spoolDir = o.publicDir + "/TIVORAN";
-  if (!o.pages.empty() && !(makeDir(o.publicDir) && makeDir(spoolDir))) {
-    return fail("cannot create " + spoolDir + ": " + std::strerror(errno));
-  }
+  // Every page is read before the first is written, so a bad one posts nothing.
+  std::vector<std::vector<std::uint8_t>> pages(o.pages.size());
   for (std::size_t i = 0; i < o.pages.size(); ++i) {
-    std::vector<std::uint8_t> bytes;
-    if (!readWhole(o.pages[i], bytes)) return fail("cannot read " + o.pages[i]);
-    const std::string target =
-        spoolDir + "/" + pageFileName(o.jobId, static_cast<std::uint32_t>(i + 1));
-    if (!writeInPlace(target, bytes)) return fail("cannot write " + target);
+    if (!readFile(o.pages[i], pages[i], error)) return complain(kCommand, error, kExitUsage);
   }
-  if (o.haveQueueStatus) {
-    const std::string queue = o.spoolerRoot + "/" + o.printer + "/queue";
-    const std::string status = std::to_string(o.queueStatus) + "\n";
-    if (!makeDir(queue) || !writeInPlace(queue + "/" + std::to_string(o.jobId),
-                                         std::vector<std::uint8_t>(status.begin(), status.end()))) {
-      return fail("cannot enter job " + std::to_string(o.jobId) + " in " + queue);
-    }
+  std::string folder;
+  if (!pages.empty() && !makeSpoolFolder(o.side, folder, error)) {
+    return complain(kCommand, error, kExitFailed);
   }
-  if (!posix::postNotice(o.endpoint, buildNotice(o))) {
-    return fail("cannot post the notice to endpoint '" + o.endpoint + "'");
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    const std::string name = pageFileName(o.jobId, static_cast<std::uint32_t>(i + 1));
+    if (!writePageFile(folder, name, pages[i], error))
+      return complain(kCommand, error, kExitFailed);
   }
+  if (o.haveQueueStatus &&
+      !enterQueueJob(o.spoolerRoot, o.printer, o.jobId, o.queueStatus, error)) {
+    return complain(kCommand, error, kExitFailed);
+  }
+  if (!postNotice(o.side, buildNotice(o), error)) return complain(kCommand, error, kExitFailed);
   return 0;
 }
 

@@ -17,16 +17,6 @@ namespace {
 
 using platform::ReadResult;
 
-/// The address of the abstract name `name`: a NUL, then the name's bytes, no terminator.
-bool abstractAddress(std::string_view name, sockaddr_un& addr, socklen_t& length) {
-  addr = sockaddr_un{};
-  addr.sun_family = AF_UNIX;
-  if (name.size() + 1 > sizeof addr.sun_path) return false;
-  std::memcpy(addr.sun_path + 1, name.data(), name.size());
-  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-  return true;
-}
-
 class SocketNoticeReader : public platform::NoticeReader {
  public:
   SocketNoticeReader(Fd socket, std::shared_ptr<const Fd> closed)
@@ -75,6 +65,15 @@ class SocketNoticeReader : public platform::NoticeReader {
 
 }  // namespace
 
+bool abstractAddress(std::string_view name, sockaddr_un& addr, socklen_t& length) {
+  addr = sockaddr_un{};
+  addr.sun_family = AF_UNIX;
+  if (name.size() + 1 > sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path + 1, name.data(), name.size());
+  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  return true;
+}
+
 SocketNoticeEndpoint::SocketNoticeEndpoint(std::string name) : name_(std::move(name)) {
   Fd closed(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!closed) closedError_ = errno;
@@ -109,7 +108,10 @@ void SocketNoticeEndpoint::close() {
 bool postNotice(std::string_view name, std::span<const std::uint8_t> message) {
   sockaddr_un addr{};
   socklen_t length = 0;
-  if (!abstractAddress(name, addr, length)) return false;
+  if (!abstractAddress(name, addr, length)) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
   Fd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (!socket) return false;
   ssize_t sent;

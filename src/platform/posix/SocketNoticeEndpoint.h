@@ -4,6 +4,9 @@
 // file permissions).
 #pragma once
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -35,6 +38,10 @@ class SocketNoticeEndpoint : public platform::NoticeEndpoint {
   std::shared_ptr<const Fd> closed_;  // an eventfd that turns readable on close()
   int closedError_ = 0;               // errno of a failed eventfd()
 };
+
+/// The address of the abstract name `name`: a NUL, then the name's bytes, no terminator.
+/// False when the name is longer than 107 bytes.
+bool abstractAddress(std::string_view name, sockaddr_un& addr, socklen_t& length);
 
 /// Sends `message` as one datagram to the endpoint `name`; true when all of it went.
 bool postNotice(std::string_view name, std::span<const std::uint8_t> message);

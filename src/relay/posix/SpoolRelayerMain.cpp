@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "Version.h"
 #include "app/JobResume.h"
 #include "app/NoticeListener.h"
 #include "job/JobRunner.h"
@@ -22,8 +23,8 @@
 #include "platform/posix/PosixNamedLocks.h"
 #include "platform/posix/PosixPageFiles.h"
 #include "platform/posix/PosixThreads.h"
+#include "platform/posix/RelayDebugOutput.h"
 #include "platform/posix/SocketNoticeEndpoint.h"
-#include "platform/posix/StderrDebugOutput.h"
 #if SPR_HAVE_CUPS
 #include "platform/posix/CupsSpooler.h"
 #endif
@@ -41,38 +42,63 @@ struct Options {
   bool resume = true;
 };
 
-void usage() {
-  std::fputs(
-      "usage: spoolrelayer [--public-dir DIR] [--spooler dir:ROOT|cups] [--endpoint NAME]\n"
-      "                    [--lock-dir DIR] [--state-dir DIR] [--no-resume]\n",
-      stderr);
-}
+constexpr char kUsage[] =
+    "usage: spoolrelayer [--public-dir DIR] [--spooler dir:ROOT|cups] [--endpoint NAME]\n"
+    "                    [--lock-dir DIR] [--state-dir DIR] [--no-resume]\n"
+    "       spoolrelayer --help | --version\n"
+    "\n"
+    "Relays receipt-printer jobs: page files in DIR/TIVORAN, job notices on the abstract\n"
+    "socket NAME, documents to the directory spooler ROOT or to CUPS.\n"
+    "\n"
+    "  --public-dir DIR   the public folder (default /var/spool/spoolrelayer)\n"
+    "  --spooler SPOOLER  dir:ROOT, the embedded directory spooler (default\n"
+    "                     dir:/var/spool/spoolrelayer/printers), or cups\n"
+    "  --endpoint NAME    the notice endpoint (default TIVORAN); watchers use NAME.watch\n"
+    "  --lock-dir DIR     where the printer lock files live (default: the public folder)\n"
+    "  --state-dir DIR    the job journal's folder (default /var/lib/spoolrelayer)\n"
+    "  --no-resume        do not take up the jobs a previous process ended during\n"
+    "  --help             print this help and exit\n"
+    "  --version          print the version and exit\n"
+    "\n"
+    "SIGTERM or SIGINT ends it; SIGUSR1 and SIGUSR2 stand for a console disconnect and\n"
+    "connect. See spoolrelayer(8).\n";
 
-bool parseOptions(int argc, char** argv, Options& options) {
+/// Fills `options`. Returns -1 to go on, or the exit code: 0 after --help or --version,
+/// 2 after a bad option (named on standard error).
+int parseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--no-resume") {
       options.resume = false;
       continue;
     }
-    if (i + 1 >= argc) return false;
-    const char* value = argv[++i];
-    if (arg == "--public-dir") {
-      options.publicDir = value;
-    } else if (arg == "--spooler") {
-      options.spooler = value;
-    } else if (arg == "--endpoint") {
-      options.endpoint = value;
-    } else if (arg == "--lock-dir") {
-      options.lockDir = value;
-    } else if (arg == "--state-dir") {
-      options.stateDir = value;
-    } else {
-      return false;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
     }
+    if (arg == "--version") {
+      std::puts("spoolrelayer " SPR_VERSION);
+      return 0;
+    }
+    std::string* target = arg == "--public-dir"  ? &options.publicDir
+                          : arg == "--spooler"   ? &options.spooler
+                          : arg == "--endpoint"  ? &options.endpoint
+                          : arg == "--lock-dir"  ? &options.lockDir
+                          : arg == "--state-dir" ? &options.stateDir
+                                                 : nullptr;
+    if (target == nullptr) {
+      std::fprintf(stderr, "spoolrelayer: unknown option '%s' (try spoolrelayer --help)\n",
+                   argv[i]);
+      return 2;
+    }
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "spoolrelayer: option %s needs a value\n", argv[i]);
+      return 2;
+    }
+    *target = argv[++i];
   }
   if (options.lockDir.empty()) options.lockDir = options.publicDir;
-  return true;
+  return -1;
 }
 
 std::unique_ptr<platform::Spooler> makeSpooler(const std::string& choice) {
@@ -99,10 +125,7 @@ void fillStandardDescriptors() {
 int main(int argc, char** argv) {
   fillStandardDescriptors();
   Options options;
-  if (!parseOptions(argc, argv, options)) {
-    usage();
-    return 2;
-  }
+  if (const int exitCode = parseOptions(argc, argv, options); exitCode >= 0) return exitCode;
   std::unique_ptr<platform::Spooler> spooler = makeSpooler(options.spooler);
   if (!spooler) {
     std::fprintf(stderr, "spoolrelayer: unknown spooler '%s'\n", options.spooler.c_str());
@@ -122,13 +145,24 @@ int main(int argc, char** argv) {
   posix::PosixNamedLocks locks(options.lockDir);
   posix::PosixPageFiles files;
   posix::PosixClock clock;
-  posix::StderrDebugOutput debug;
+  // Under systemd, whose journal stream is standard error, lines go to the journal with
+  // their run's printer and job as fields. The watch socket is made after the signals are
+  // blocked, so its thread never takes one.
+  const bool journal =
+      posix::haveJournal() && posix::isJournalStream(std::getenv("JOURNAL_STREAM"), 2);
+  posix::RelayDebugOutput debug(options.endpoint, journal ? posix::RelayDebugOutput::Sink::kJournal
+                                                          : posix::RelayDebugOutput::Sink::kStderr);
+  if (debug.watchError() != 0) {
+    std::fprintf(
+        stderr, "spoolrelayer: nobody can watch the debug lines: cannot listen on '%s': %s\n",
+        posix::watchEndpointName(options.endpoint).c_str(), std::strerror(debug.watchError()));
+  }
   posix::SocketNoticeEndpoint endpoint(options.endpoint);
   posix::PosixThreads threads;
   job::JobPorts jobPorts{*spooler, locks, folders, files, clock, debug};
-  posix::PosixJobJournal journalFile(options.stateDir);
-  job::Journal journal(journalFile, debug);
-  app::AppPorts appPorts{jobPorts, endpoint, threads, &journal};
+  posix::PosixJobJournal jobJournalFile(options.stateDir);
+  job::Journal jobJournal(jobJournalFile, debug);
+  app::AppPorts appPorts{jobPorts, endpoint, threads, &jobJournal};
   app::SessionController session(threads, [&appPorts] { app::noticeListener(appPorts); });
 
   // The jobs a previous process ended during go on before any new notice is read.
@@ -144,7 +178,7 @@ int main(int argc, char** argv) {
     } else {
       // The process ends at once, without waiting for the jobs that still run; only a
       // document whose end the spooler is being told of is given time to be recorded.
-      (void)journal.closeDocuments(1000);
+      (void)jobJournal.closeDocuments(1000);
       session.onDestroy();
       std::fflush(nullptr);
       std::_Exit(0);
