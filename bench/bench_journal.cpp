@@ -9,7 +9,8 @@
 //   threads at once (16 printers): two durable entries per job, syncs shared.
 // - BM_RunJob / BM_RunJobJournaled: a whole one-page job through runJob into the real
 //   directory spooler on disk, without and with the journal; with it, each copy's
-//   duplicate window is measured and reported as counters (microseconds).
+//   duplicate window is measured and reported as counters (microseconds): to the entry
+//   written (a crash of the process) and to its sync (a crash of the system).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -171,33 +172,82 @@ class TimedSpooler : public platform::Spooler {
   posix::DirectorySpooler spooler_;
 };
 
-/// Passes a run's events to its log and times each copy's window.
+/// Records when this thread's last append to the journal returned.
+thread_local Clock::time_point tAppendedAt;
+
+class TimedJournalFile : public platform::JobJournal {
+ public:
+  explicit TimedJournalFile(std::string dir) : file_(std::move(dir)) {}
+  bool take(std::string& why) override { return file_.take(why); }
+  bool read(std::vector<std::uint8_t>& bytes, std::string& why) override {
+    return file_.read(bytes, why);
+  }
+  bool append(std::span<const std::uint8_t> bytes, std::string& why) override {
+    const bool ok = file_.append(bytes, why);
+    tAppendedAt = Clock::now();
+    return ok;
+  }
+  bool sync(std::string& why) override { return file_.sync(why); }
+  bool replace(std::span<const std::uint8_t> bytes, std::string& why) override {
+    return file_.replace(bytes, why);
+  }
+  std::int64_t nowUnixMs() override { return file_.nowUnixMs(); }
+
+ private:
+  posix::PosixJobJournal file_;
+};
+
+/// Each copy's two windows, in microseconds from the document's end: to the copy's entry
+/// written into the file (what a crash of the process can lose: the kernel keeps what was
+/// written) and to its sync (what a crash of the system can lose).
+struct Windows {
+  std::vector<double> writtenUs;
+  std::vector<double> durableUs;
+};
+
+/// Passes a run's events to its log and times each copy's windows.
 class WindowTimer : public job::JobEvents {
  public:
-  WindowTimer(job::JobEvents& log, std::vector<double>& windowsUs) : log_(log), us_(windowsUs) {}
+  WindowTimer(job::JobEvents& log, Windows& windows) : log_(log), windows_(windows) {}
   void line(std::string_view line) override { log_.line(line); }
   void emptyPage(std::uint32_t page) override { log_.emptyPage(page); }
   void documentEnding() override { log_.documentEnding(); }
   void copyDone(const job::CopyRecord& copy) override {
-    log_.copyDone(copy);
-    us_.push_back(std::chrono::duration<double, std::micro>(Clock::now() - tEndedAt).count());
+    log_.copyDone(copy);  // appends the copy's entry on this thread, then syncs
+    const auto us = [](Clock::duration d) {
+      return std::chrono::duration<double, std::micro>(d).count();
+    };
+    windows_.writtenUs.push_back(us(tAppendedAt - tEndedAt));
+    windows_.durableUs.push_back(us(Clock::now() - tEndedAt));
   }
   void runEnded(job::RunEnd end) override { log_.runEnded(end); }
 
  private:
   job::JobEvents& log_;
-  std::vector<double>& us_;
+  Windows& windows_;
 };
+
+/// The median, 99th percentile and maximum of `values`, as counters named `name_*_us`.
+void reportWindows(benchmark::State& state, const std::string& name, std::vector<double> values) {
+  if (values.empty()) return;
+  std::sort(values.begin(), values.end());
+  auto at = [&](double q) {
+    return values[static_cast<std::size_t>(q * static_cast<double>(values.size() - 1))];
+  };
+  state.counters[name + "_p50_us"] = at(0.5);
+  state.counters[name + "_p99_us"] = at(0.99);
+  state.counters[name + "_max_us"] = values.back();
+}
 
 /// The spooler root and journal shared by the threads of one run.
 struct SharedRelay {
   DiskDir dir;
   TimedSpooler spooler{dir.path + "/printers"};
-  posix::PosixJobJournal store{dir.path + "/state"};
+  TimedJournalFile store{dir.path + "/state"};
   fakes::FakeDebugOutput debug;
   job::Journal journal{store, debug};
   std::mutex mutex;
-  std::vector<double> windowsUs;
+  Windows windows;
   std::atomic<int> added{0};
   SharedRelay() { (void)journal.open(); }
 };
@@ -211,7 +261,7 @@ void runJobs(benchmark::State& state, bool journaled) {
   static SharedRelay withJournal;
   SharedRelay* shared = journaled ? &withJournal : &plain;
   if (state.thread_index() == 0) {
-    shared->windowsUs.clear();
+    shared->windows = {};
     shared->added = 0;
   }
   const std::u16string printer =
@@ -225,7 +275,7 @@ void runJobs(benchmark::State& state, bool journaled) {
   fakes::FakePageFiles files{clock};
   fakes::FakeDebugOutput debug;
   job::JobPorts ports{shared->spooler, locks, folders, files, clock, debug};
-  std::vector<double> windowsUs;
+  Windows windows;
   std::vector<std::uint8_t> page(5 + 600, 'x');
   page[0] = 0x58;  // 600, little-endian
   page[1] = 0x02;
@@ -242,7 +292,7 @@ void runJobs(benchmark::State& state, bool journaled) {
     const job::JobRequest r{printer, jobId++, 1, u'P', 0, 1000u};
     if (journaled) {
       auto log = shared->journal.accept(r);
-      WindowTimer timer(*log, windowsUs);
+      WindowTimer timer(*log, windows);
       job::runJob(ports, r, timer);
     } else {
       job::runJob(ports, r);
@@ -251,20 +301,16 @@ void runJobs(benchmark::State& state, bool journaled) {
   state.SetItemsProcessed(state.iterations());
   {
     std::lock_guard lock(shared->mutex);
-    shared->windowsUs.insert(shared->windowsUs.end(), windowsUs.begin(), windowsUs.end());
+    auto& all = shared->windows;
+    all.writtenUs.insert(all.writtenUs.end(), windows.writtenUs.begin(), windows.writtenUs.end());
+    all.durableUs.insert(all.durableUs.end(), windows.durableUs.begin(), windows.durableUs.end());
   }
   shared->added.fetch_add(1);
   if (state.thread_index() == 0 && journaled) {
     // Every thread adds its windows after the loop; thread 0 reports them all.
     while (shared->added.load() < state.threads()) std::this_thread::yield();
-    std::vector<double> all = shared->windowsUs;
-    std::sort(all.begin(), all.end());
-    auto at = [&](double q) {
-      return all[static_cast<std::size_t>(q * static_cast<double>(all.size() - 1))];
-    };
-    state.counters["window_p50_us"] = at(0.5);
-    state.counters["window_p99_us"] = at(0.99);
-    state.counters["window_max_us"] = all.back();
+    reportWindows(state, "written", shared->windows.writtenUs);
+    reportWindows(state, "durable", shared->windows.durableUs);
   }
 }
 void BM_RunJob(benchmark::State& state) {
