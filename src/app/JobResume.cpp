@@ -21,7 +21,7 @@ ResumeChoice chooseResume(job::JobPorts& ports, const job::JobRecord& record, st
   if (point.copy >= record.copyCount) return ResumeChoice::kResume;
   // Page 1 gone means the job's files went. A job accepted less than the runner's wait
   // for a page ago may still get it, as its run would have.
-  if (record.isEmptyPage(1) || job::pageFileThere(ports, record.jobId, 1) ||
+  if (record.isEmptyPage(1) || job::pageFileThere(ports, record.jobId, 1, record.sender) ||
       nowMs - record.acceptedMs < kPageStillComingMs) {
     return ResumeChoice::kResume;
   }

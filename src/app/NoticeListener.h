@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -39,9 +40,11 @@ struct AppPorts {
 /// only when the endpoint can't be created, a block can't be had, or it is closed.
 void noticeListener(AppPorts& ports);
 
-/// Runs the job of one notice block and frees the block. With a journal, the notice is
-/// recorded before the run starts and the run reports to its record.
+/// Runs the job of one notice block and frees the block. `sender` is the account that
+/// posted the notice, where the endpoint told it. With a journal, the notice is recorded
+/// before the run starts and the run reports to its record.
 void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice,
+                 std::optional<std::uint32_t> sender = std::nullopt,
                  job::Journal* journal = nullptr);
 
 /// Keeps the listener the main thread started last, across console connects and

@@ -236,7 +236,7 @@ class JobRun {
     const std::u16string path =
         pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, pageIndex_);
     if (!folderWatch_) folderWatch_ = ports_.files.watchFolder(spoolDirectory_);
-    std::unique_ptr<platform::PageFile> file = ports_.files.open(path);
+    std::unique_ptr<platform::PageFile> file = ports_.files.open(path, request_.sender);
     if (!file) {
       if (retriesAndWaits_ >= kPageWaits) return false;
       waitForPageFile();
@@ -307,7 +307,7 @@ class JobRun {
 
   void tail() {
     if (printer_) {
-      (void)removeFinishedJob(*printer_, request_.jobId);
+      (void)removeFinishedJob(*printer_, request_.jobId, request_.sender);
       printer_.reset();
     }
     if (lock_) {
@@ -389,12 +389,15 @@ std::u16string pageFilePath(std::u16string_view spoolDirectory, char16_t separat
   return path;
 }
 
-bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId) {
+bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId,
+                       std::optional<std::uint32_t> sender) {
   std::vector<platform::JobEntry> entries;
   const bool listed = printer.enumJobs(entries);
+  const bool anyOwner = !sender || *sender == platform::kSuperuser;
   for (const platform::JobEntry& entry : entries) {
     if (entry.jobId == jobId && (entry.status == platform::kJobStatusPrinted ||
                                  entry.status == platform::kJobStatusComplete)) {
+      if (!anyOwner && entry.owner != sender) return listed;  // another account's job
       return printer.deleteJob(entry);
     }
   }
@@ -412,13 +415,14 @@ void runJob(JobPorts& ports, const JobRequest& request, JobEvents& events,
   JobRun(ports, request, events, from).run();
 }
 
-bool pageFileThere(JobPorts& ports, std::uint32_t jobId, std::uint32_t page) {
+bool pageFileThere(JobPorts& ports, std::uint32_t jobId, std::uint32_t page,
+                   std::optional<std::uint32_t> sender) {
   std::u16string folder;
   std::uint32_t error = 0;
   if (!ports.folders.publicFolder(folder, error)) return true;
   const std::u16string spoolDirectory = folder + ports.files.separator() + u"TIVORAN";
-  return ports.files.open(pageFilePath(spoolDirectory, ports.files.separator(), jobId, page)) !=
-         nullptr;
+  return ports.files.open(pageFilePath(spoolDirectory, ports.files.separator(), jobId, page),
+                          sender) != nullptr;
 }
 
 }  // namespace job

@@ -48,9 +48,11 @@ void runJob(JobPorts& ports, const JobRequest& request);
 void runJob(JobPorts& ports, const JobRequest& request, JobEvents& events,
             const ResumePoint& from = {});
 
-/// Whether the job's page file `page` can be opened now (true when the public folder
-/// can't be looked up: the run itself then says so).
-bool pageFileThere(JobPorts& ports, std::uint32_t jobId, std::uint32_t page);
+/// Whether the job's page file `page` can be opened now for the notice of `sender`, as the
+/// run would open it (true when the public folder can't be looked up: the run itself then
+/// says so).
+bool pageFileThere(JobPorts& ports, std::uint32_t jobId, std::uint32_t page,
+                   std::optional<std::uint32_t> sender);
 
 /// Writes each byte of the name's UTF-16LE units in lower-case hex without leading
 /// zeros ("ABC" gives "410420430"). Fails, writing nothing, for an empty name.
@@ -65,7 +67,11 @@ std::u16string pageFilePath(std::u16string_view spoolDirectory, char16_t separat
                             std::uint32_t jobId, std::uint32_t page);
 
 /// Deletes the driver's job `jobId` if the queue lists it as printed or complete
-/// (exactly one of those two bits). Returns the spooler's result.
-bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId);
+/// (exactly one of those two bits). Returns the spooler's result. When the notice's
+/// `sender` is known and is not the superuser, only a job that belongs to the sender
+/// is deleted: another account's job, or one whose owner the spooler doesn't tell, is
+/// left as if it were not listed.
+bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId,
+                       std::optional<std::uint32_t> sender);
 
 }  // namespace job

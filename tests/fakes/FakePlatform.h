@@ -76,7 +76,8 @@ class FakePageFiles : public platform::PageFiles {
   };
   explicit FakePageFiles(platform::Clock& clock) : clock_(clock) {}
 
-  std::unique_ptr<platform::PageFile> open(const std::u16string& path) override;
+  std::unique_ptr<platform::PageFile> open(const std::u16string& path,
+                                           std::optional<std::uint32_t> sender) override;
   bool remove(const std::u16string& path, std::string& why) override {
     removed.push_back(path);
     if (undeletable.count(path) != 0) {
@@ -97,6 +98,7 @@ class FakePageFiles : public platform::PageFiles {
   std::vector<std::u16string> removed;
   std::set<std::u16string> undeletable;  // files whose deletion fails
   int openAttempts = 0;
+  std::vector<std::optional<std::uint32_t>> senders;  // the sender of every open
   int openNow = 0;
   std::vector<std::uint64_t> changesAtMs;
   std::uint32_t changeEveryMs = 0;

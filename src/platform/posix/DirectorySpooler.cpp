@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 #include "base/Utf.h"
 #include "platform/posix/DirectoryPrinter.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/posix/PosixIo.h"
 #include "platform/posix/SpoolerRules.h"
 
 namespace posix {
@@ -69,6 +72,18 @@ std::string DirectorySpooler::openFailureLine(const std::string& folderName, int
   }
   return "spoolrelayer: printer folder " + root_ + "/" + folderName +
          " can't be opened: " + errorText(err) + " \n";
+}
+
+void DirectorySpooler::removeLeftovers() {
+  Fd root(::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::vector<std::string> printers;
+  int err = 0;
+  if (!root || !listFolder(root.get(), ".", printers, err)) return;
+  for (const std::string& printer : printers) {
+    Fd folder(openBeneath(root.get(), printer.c_str(), O_RDONLY | O_DIRECTORY));
+    Fd documents(folder ? openBeneath(folder.get(), "documents", O_RDONLY | O_DIRECTORY) : -1);
+    if (documents) DirectoryDocument::removeLeftovers(documents.get());
+  }
 }
 
 std::unique_ptr<platform::Spooler> makeDirectorySpooler(std::string root) {

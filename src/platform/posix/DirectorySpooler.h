@@ -40,6 +40,10 @@ class DirectorySpooler : public platform::Spooler {
   /// why a document could not be started, written or published.
   std::string lastFailureLine() override;
 
+  /// Removes from every printer's documents/ the unfinished documents that writers no
+  /// longer running left behind (see DirectoryDocument::removeLeftovers).
+  void removeLeftovers();
+
  private:
   std::string openFailureLine(const std::string& folderName, int err) const;
 

@@ -150,7 +150,7 @@ TEST_F(JobResumeTest, WithEveryCopyOverOnlyTheDeletionAndTheTailAreLeft) {
   fakes::FakeJournal store = crashedAfter(3, 1);
   Relay restarted(store);
   addPages(restarted);
-  restarted.printer().queue = {{kJob, platform::kJobStatusPrinted}};
+  restarted.printer().queue = {{kJob, platform::kJobStatusPrinted, std::nullopt}};
   EXPECT_EQ(app::resumeJobs(restarted.ports, true), 1u);
   EXPECT_TRUE(restarted.printer().documents.empty());
   EXPECT_TRUE(restarted.files.files.empty());
