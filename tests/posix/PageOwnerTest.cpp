@@ -16,6 +16,38 @@
 namespace {
 
 constexpr std::uint32_t kJob = 7;
+
+/// The real page files of the POSIX layer, with waits that pass on the fake clock: no
+/// file arrives while the run waits, so each wait lasts its whole time.
+class PosixFilesOnAFakeClock : public platform::PageFiles {
+ public:
+  explicit PosixFilesOnAFakeClock(platform::Clock& clock) : clock_(clock) {}
+  std::unique_ptr<platform::PageFile> open(const std::u16string& path,
+                                           std::optional<std::uint32_t> sender) override {
+    return files_.open(path, sender);
+  }
+  void remove(const std::u16string& path) override { files_.remove(path); }
+  std::unique_ptr<platform::FolderWatch> watchFolder(const std::u16string&) override {
+    return std::make_unique<Wait>(clock_);
+  }
+  char16_t separator() const override { return files_.separator(); }
+
+ private:
+  class Wait : public platform::FolderWatch {
+   public:
+    explicit Wait(platform::Clock& clock) : clock_(clock) {}
+    bool waitForChange(std::uint32_t ms) override {
+      clock_.sleepMs(ms);
+      return false;
+    }
+
+   private:
+    platform::Clock& clock_;
+  };
+
+  platform::Clock& clock_;
+  posix::PosixPageFiles files_;
+};
 constexpr std::uint32_t kOwner = 4242;  // no account needed
 constexpr std::uint32_t kNobody = 65534;
 
@@ -44,7 +76,7 @@ class PageOwnerTest : public ::testing::Test {
   fakes::FakeNamedLocks locks;
   fakes::FakeKnownFolders folders;
   fakes::FakeClock clock;
-  posix::PosixPageFiles files;
+  PosixFilesOnAFakeClock files{clock};
   fakes::FakeDebugOutput debug;
   job::JobPorts ports{spooler, locks, folders, files, clock, debug};
 };

@@ -18,9 +18,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -168,14 +170,19 @@ TYPED_TEST_P(SpoolerContract, PageCallsWithoutADocumentFail) {
   EXPECT_NE(this->spooler().lastError(), platform::kErrorSuccess);
 }
 
-// The runner removes the driver's job once the queue lists it as printed; a job that is
-// gone can't be deleted again.
+// The runner removes the driver's job once the queue lists it as printed, for a notice of
+// the job's own account; a job that is gone can't be deleted again.
 TYPED_TEST_P(SpoolerContract, PrintedJobIsRemovedByTheRunner) {
   const std::uint32_t id = this->harness_.printedJob(*this->printer_);
   ASSERT_NE(id, 0u);
   EXPECT_EQ(this->listed(id).status, platform::kJobStatusPrinted);
+  const std::uint32_t self = ::geteuid();
+  EXPECT_EQ(this->listed(id).owner, std::optional<std::uint32_t>(self));
 
-  EXPECT_TRUE(job::removeFinishedJob(*this->printer_, id, std::nullopt));
+  const std::uint32_t other = self == 65534 ? 4242 : 65534;
+  EXPECT_TRUE(job::removeFinishedJob(*this->printer_, id, other));
+  EXPECT_EQ(this->listed(id).status, platform::kJobStatusPrinted);  // another account's notice
+  EXPECT_TRUE(job::removeFinishedJob(*this->printer_, id, self));
   EXPECT_EQ(this->listed(id).status, ~0u);
   EXPECT_FALSE(this->printer_->deleteJob({id, platform::kJobStatusPrinted, std::nullopt}));
   EXPECT_EQ(this->spooler().lastError(), platform::kErrorInvalidParameter);
