@@ -35,7 +35,7 @@ job::JobRequest readNotice(std::span<const std::uint8_t, kNoticeSize> notice,
 }
 
 void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice,
-                 std::optional<std::uint32_t> sender) {
+                 std::optional<std::uint32_t> sender, job::Journal* journal) {
   if (!notice || !notice->ok() || notice->size() < kNoticeSize) {
     ports.debug.write("PrintThread pArguments Error \n");
     return;
@@ -44,7 +44,12 @@ void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice,
   job::JobRequest request = readNotice(
       std::span<const std::uint8_t, kNoticeSize>(notice->data(), kNoticeSize), printerName);
   request.sender = sender;
-  job::runJob(ports, request);
+  if (journal == nullptr) {
+    job::runJob(ports, request);
+    return;
+  }
+  const std::unique_ptr<job::JobLog> log = journal->accept(request);
+  job::runJob(ports, request, *log);
 }
 
 void noticeListener(AppPorts& ports) {
@@ -64,8 +69,10 @@ void noticeListener(AppPorts& ports) {
     // The thread owns the block from here; if it can't start, the block is freed.
     auto owned = std::make_shared<std::unique_ptr<base::HeapBlock>>(std::move(block));
     job::JobPorts& jobPorts = ports.job;
-    (void)ports.threads.startDetached(
-        [&jobPorts, owned, sender] { printThread(jobPorts, std::move(*owned), sender); });
+    job::Journal* journal = ports.journal;
+    (void)ports.threads.startDetached([&jobPorts, owned, sender, journal] {
+      printThread(jobPorts, std::move(*owned), sender, journal);
+    });
   }
 }
 

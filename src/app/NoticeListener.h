@@ -11,6 +11,7 @@
 
 #include "base/HeapBlock.h"
 #include "job/JobRunner.h"
+#include "job/Journal.h"
 #include "platform/NoticeEndpoint.h"
 #include "platform/Threads.h"
 
@@ -31,6 +32,7 @@ struct AppPorts {
   job::JobPorts& job;
   platform::NoticeEndpoint& endpoint;
   platform::Threads& threads;
+  job::Journal* journal = nullptr;  // where each accepted notice is recorded, if anywhere
 };
 
 /// The listener's thread procedure: creates the endpoint, then reads notices one at a
@@ -39,9 +41,11 @@ struct AppPorts {
 void noticeListener(AppPorts& ports);
 
 /// Runs the job of one notice block and frees the block. `sender` is the account that
-/// posted the notice, where the endpoint told it.
+/// posted the notice, where the endpoint told it. With a journal, the notice is recorded
+/// before the run starts and the run reports to its record.
 void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice,
-                 std::optional<std::uint32_t> sender = std::nullopt);
+                 std::optional<std::uint32_t> sender = std::nullopt,
+                 job::Journal* journal = nullptr);
 
 /// Keeps the listener the main thread started last, across console connects and
 /// disconnects, as the session window does.

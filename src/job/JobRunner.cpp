@@ -1,12 +1,16 @@
 #include "job/JobRunner.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "base/Sha256.h"
 #include "job/PageSender.h"
+#include "job/TalliedPrinter.h"
 #include "page/PageBuffer.h"
 #include "page/PageProcessor.h"
 #include "page/PrinterSettings.h"
@@ -20,6 +24,10 @@ constexpr std::uint32_t kPageWaits = 300;
 constexpr std::uint32_t kPageWaitMs = 100;
 constexpr int kDocStartRetries = 3;
 constexpr std::uint32_t kDocStartWaitMs = 10;
+// After a copy whose document the spooler could not end, the next copy waits: 250 ms,
+// doubling with each further such copy in a row, up to 16 s.
+constexpr std::uint32_t kFailedCopyWaitMs = 250;
+constexpr std::uint32_t kFailedCopyMaxDoublings = 6;
 
 void appendHex(std::u16string& out, std::uint32_t value, int digits, bool upper) {
   const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
@@ -27,20 +35,45 @@ void appendHex(std::u16string& out, std::uint32_t value, int digits, bool upper)
     out += static_cast<char16_t>(set[(value >> shift) & 15]);
 }
 
+/// The run's debug output: every line goes on to the platform's and to the events.
+class RunDebugOutput : public platform::DebugOutput {
+ public:
+  RunDebugOutput(platform::DebugOutput& out, JobEvents& events) : out_(out), events_(events) {}
+  void write(std::string_view line) override {
+    out_.write(line);
+    events_.line(line);
+  }
+
+ private:
+  platform::DebugOutput& out_;
+  JobEvents& events_;
+};
+
 /// One run of one job: the per-job state and the steps that use it.
 class JobRun {
  public:
-  JobRun(JobPorts& ports, const JobRequest& request) : ports_(ports), request_(request) {}
+  JobRun(JobPorts& ports, const JobRequest& request, JobEvents& events, const ResumePoint& from)
+      : ports_(ports),
+        request_(request),
+        events_(events),
+        debug_(ports.debug, events),
+        firstCopy_(from.copy),
+        emptyPages_(from.emptyPages.begin(), from.emptyPages.end()),
+        pageIndex_(from.stopPage),
+        heightClass_(from.heightClass) {}
 
   void run() {
+    RunEnd end = RunEnd::kFailed;
     if (prepare()) {
       bool abandoned = false;
-      for (std::uint32_t copy = 0; copy < request_.copyCount && !abandoned; ++copy) {
-        abandoned = !sendCopy();
+      for (std::uint32_t copy = firstCopy_; copy < request_.copyCount && !abandoned; ++copy) {
+        abandoned = !sendCopy(copy);
       }
       if (!abandoned) deletePageFiles();
+      end = abandoned ? RunEnd::kAbandoned : RunEnd::kCopiesDone;
     }
     tail();
+    events_.runEnded(end);
   }
 
  private:
@@ -61,8 +94,10 @@ class JobRun {
     printer_ = ports_.spooler.open(request_.printerName);
     if (!printer_) {
       debug().write("OpenPrinter Error \n");
+      explainSpoolerFailure();
       return false;
     }
+    tally_.attach(*printer_);
     if (!queryDocInfo()) {
       debug().write("SetOutputFile Error \n");
       return false;
@@ -118,6 +153,7 @@ class JobRun {
     while (!started && retriesAndWaits_ <= kDocStartRetries) {
       ++retriesAndWaits_;
       debug().report("StartDocPrinter Error : 0x%08x \n", ports_.spooler.lastError());
+      explainSpoolerFailure();
       ports_.clock.sleepMs(kDocStartWaitMs);
       started = printer_->startDoc(docInfo_);
     }
@@ -126,29 +162,77 @@ class JobRun {
   }
 
   /// Sends one copy; false when the job is abandoned.
-  bool sendCopy() {
+  bool sendCopy(std::uint32_t copy) {
     pageIndex_ = 1;
+    lastPageSent_ = false;
     startDocument();
+    tally_.restart();
     page::PageJob pageJob{.modelFirstUnit = request_.modelFirstUnit,
                           .cutMode = request_.cutMode,
                           .settings = settings_,
                           .output = output_,
                           .heightClass = heightClass_,
-                          .printer = *printer_,
+                          .printer = tally_,
                           .debug = debug()};
     bool abandoned = false;
     while (sendPageAttempt(pageJob, abandoned)) {
     }
     heightClass_ = pageJob.heightClass;
     if (abandoned) return false;
-    (void)printer_->endDoc();
+    endCopy(copy);
     return true;
+  }
+
+  /// Ends the copy's document and reports the copy at once, so that little time passes
+  /// between the document's end and its record. A copy whose document could not be
+  /// ended makes the next one wait, longer with each such copy in a row.
+  void endCopy(std::uint32_t copy) {
+    events_.documentEnding();
+    const bool ended = printer_->endDoc();
+    events_.copyDone(
+        CopyRecord{copy, ended, lastPageSent_, heightClass_, pageIndex_, tally_.pages()});
+    if (ended) {
+      failedCopiesInARow_ = 0;
+      return;
+    }
+    explainSpoolerFailure();
+    ++failedCopiesInARow_;
+    if (copy + 1 < request_.copyCount) {
+      const std::uint32_t doublings = std::min(failedCopiesInARow_ - 1, kFailedCopyMaxDoublings);
+      ports_.clock.sleepMs(kFailedCopyWaitMs << doublings);
+    }
+  }
+
+  /// A page number an earlier copy found empty: an empty page again, and on to the next.
+  bool sendKnownEmptyPage() {
+    if (!tally_.startPage()) {
+      debug().write("StartPagePrinter Error \n");
+      pauseEndMs_.reset();  // the copy ends; the next one counts its own pauses
+      return false;
+    }
+    ++pageIndex_;
+    (void)tally_.endPage();
+    return true;
+  }
+
+  /// Adds the spooler's own account of its last failure, unless it just said the same.
+  void explainSpoolerFailure() {
+    std::string line = ports_.spooler.lastFailureLine();
+    if (line.empty() || line == lastExplanation_) return;
+    debug().write(line);
+    lastExplanation_ = std::move(line);
+  }
+
+  void removePageFile(const std::u16string& path) {
+    std::string why;
+    if (!ports_.files.remove(path, why) && !why.empty()) debug().write(why);
   }
 
   /// One page attempt. Returns true while the copy goes on; false when it ends (the
   /// document is then ended) or, with `abandoned` set, when the job is abandoned.
   bool sendPageAttempt(page::PageJob& pageJob, bool& abandoned) {
     output_.reset();
+    if (emptyPages_.count(pageIndex_) != 0) return sendKnownEmptyPage();
     const std::u16string path =
         pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, pageIndex_);
     if (!folderWatch_) folderWatch_ = ports_.files.watchFolder(spoolDirectory_);
@@ -158,7 +242,7 @@ class JobRun {
       waitForPageFile();
       return true;
     }
-    if (!printer_->startPage()) {
+    if (!tally_.startPage()) {
       debug().write("StartPagePrinter Error \n");
       pauseEndMs_.reset();  // the copy ends; the next one counts its own pauses
       return false;
@@ -167,11 +251,13 @@ class JobRun {
     const bool sized = file->size(fullSize);
     const auto size = static_cast<std::uint32_t>(fullSize);
     if (!sized || size == 0) {
-      ++pageIndex_;
+      const std::uint32_t emptyPage = pageIndex_++;
       debug().write("GetFileSizeEx FALSE \n");
-      (void)printer_->endPage();
+      (void)tally_.endPage();
       file.reset();
-      ports_.files.remove(path);
+      emptyPages_.insert(emptyPage);
+      events_.emptyPage(emptyPage);
+      removePageFile(path);
       return true;
     }
     std::optional<page::PageBuffer> pageBuffer = loadPage(*file, size, debug());
@@ -181,12 +267,14 @@ class JobRun {
     }
     // The page is processed and, after the document's last page, closed by one 0x00.
     const bool lastPage = sendLoadedPage(*pageBuffer, pageJob);
+    if (tally_.takeWriteFailure()) explainSpoolerFailure();
     pauseEndMs_.reset();  // a page sent starts the count of pauses again
     pageBuffer.reset();
     file.reset();
     ++pageIndex_;
     retriesAndWaits_ = 0;
-    (void)printer_->endPage();
+    (void)tally_.endPage();
+    lastPageSent_ = lastPage;
     return !lastPage;
   }
 
@@ -212,8 +300,7 @@ class JobRun {
   void deletePageFiles() {
     std::uint32_t j = 0;
     do {
-      ports_.files.remove(
-          pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, j));
+      removePageFile(pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, j));
       ++j;
     } while (j < pageIndex_);
   }
@@ -229,13 +316,18 @@ class JobRun {
     }
   }
 
-  platform::DebugOutput& debug() { return ports_.debug; }
+  platform::DebugOutput& debug() { return debug_; }
 
   JobPorts& ports_;
   const JobRequest& request_;
+  JobEvents& events_;
+  RunDebugOutput debug_;
+  const std::uint32_t firstCopy_;
+  std::set<std::uint32_t> emptyPages_;  // page numbers found empty: later copies skip them
   std::unique_ptr<platform::NamedLockHandle> lock_;
   std::u16string spoolDirectory_;
   std::unique_ptr<platform::Printer> printer_;
+  TalliedPrinter tally_;  // printer_, with the bytes of each page counted
   platform::DocInfo docInfo_;
   PrinterSettings settings_;
   page::OutputBuffer output_;
@@ -250,6 +342,9 @@ class JobRun {
   /// calls the spooler sees; the one count keeps them as they are.
   std::uint32_t retriesAndWaits_ = 0;
   std::uint8_t heightClass_ = 0;
+  bool lastPageSent_ = false;
+  std::uint32_t failedCopiesInARow_ = 0;
+  std::string lastExplanation_;
 };
 
 }  // namespace
@@ -310,8 +405,24 @@ bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId,
 }
 
 void runJob(JobPorts& ports, const JobRequest& request) {
+  NoJobEvents events;
+  runJob(ports, request, events);
+}
+
+void runJob(JobPorts& ports, const JobRequest& request, JobEvents& events,
+            const ResumePoint& from) {
   const platform::DebugRunScope lines(ports.debug, request.printerName, request.jobId);
-  JobRun(ports, request).run();
+  JobRun(ports, request, events, from).run();
+}
+
+bool pageFileThere(JobPorts& ports, std::uint32_t jobId, std::uint32_t page,
+                   std::optional<std::uint32_t> sender) {
+  std::u16string folder;
+  std::uint32_t error = 0;
+  if (!ports.folders.publicFolder(folder, error)) return true;
+  const std::u16string spoolDirectory = folder + ports.files.separator() + u"TIVORAN";
+  return ports.files.open(pageFilePath(spoolDirectory, ports.files.separator(), jobId, page),
+                          sender) != nullptr;
 }
 
 }  // namespace job

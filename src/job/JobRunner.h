@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "job/JobEvents.h"
 #include "platform/Clock.h"
 #include "platform/DebugOutput.h"
 #include "platform/KnownFolders.h"
@@ -40,6 +41,18 @@ struct JobRequest {
 /// Relays the job: sends copyCount RAW documents built from the page files, deletes
 /// the page files, and removes the driver's finished job from the queue.
 void runJob(JobPorts& ports, const JobRequest& request);
+
+/// The same, telling `events` what happens, and starting at `from` for a job taken up
+/// again after a restart. A page number an earlier copy found empty gets, in later
+/// copies, a started and ended empty page, and the copy goes on with the next number.
+void runJob(JobPorts& ports, const JobRequest& request, JobEvents& events,
+            const ResumePoint& from = {});
+
+/// Whether the job's page file `page` can be opened now for the notice of `sender`, as the
+/// run would open it (true when the public folder can't be looked up: the run itself then
+/// says so).
+bool pageFileThere(JobPorts& ports, std::uint32_t jobId, std::uint32_t page,
+                   std::optional<std::uint32_t> sender);
 
 /// Writes each byte of the name's UTF-16LE units in lower-case hex without leading
 /// zeros ("ABC" gives "410420430"). Fails, writing nothing, for an empty name.

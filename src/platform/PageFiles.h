@@ -31,8 +31,9 @@ class PageFiles {
   /// the superuser. Without a sender owners are not looked at.
   virtual std::unique_ptr<PageFile> open(const std::u16string& path,
                                          std::optional<std::uint32_t> sender) = 0;
-  /// Deletes the file; the result is not examined.
-  virtual void remove(const std::u16string& path) = 0;
+  /// Deletes the file. A file that is there but can't be deleted gives false, with `why`
+  /// set to one debug line naming it and the system's reason; a missing file gives true.
+  virtual bool remove(const std::u16string& path, std::string& why) = 0;
   /// A watch on `folder`, the folder of the page files; never null. Made before the first
   /// open of a page, so a file that arrives after a failed open ends the next wait.
   virtual std::unique_ptr<FolderWatch> watchFolder(const std::u16string& folder) = 0;

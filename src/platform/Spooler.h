@@ -83,6 +83,10 @@ class Spooler {
   virtual std::unique_ptr<Printer> open(std::u16string_view name) = 0;
   /// The system error code left by this thread's last failed spooler call.
   virtual std::uint32_t lastError() = 0;
+  /// One debug line (ending " \n") saying what only this spooler knows about this
+  /// thread's last failed call: the printer, the document, the system's reason. Empty
+  /// when it has nothing to add.
+  virtual std::string lastFailureLine() { return {}; }
 };
 
 }  // namespace platform

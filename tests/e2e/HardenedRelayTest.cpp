@@ -60,6 +60,7 @@ class HardenedRelay : public ::testing::Test {
     makeOwned(publicDir(), 0755);
     makeOwned(publicDir() + "/TIVORAN", 03770);
     makeOwned(e2e::lockDirFor(publicDir()), 0700);
+    makeOwned(e2e::stateDir(publicDir()), 0750);
     makeOwned(root(), 0750);
     addPrinter("P");
   }

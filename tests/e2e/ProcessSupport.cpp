@@ -183,13 +183,20 @@ std::string lockDirFor(const std::string& publicDir) {
 std::unique_ptr<Child> startRelay(const std::string& program, const std::string& publicDir,
                                   const std::string& spooler, const std::string& endpoint,
                                   const std::string& logPath,
-                                  const std::vector<std::string>& wrapper) {
+                                  const std::vector<std::string>& wrapper,
+                                  const std::vector<std::string>& options) {
   makeDirs(publicDir + "/TIVORAN");
   if (::mkdir(lockDirFor(publicDir).c_str(), 0700) != 0 && errno != EEXIST) return nullptr;
   std::vector<std::string> argv = wrapper;
-  argv.insert(argv.end(), {program, "--public-dir", publicDir, "--spooler", spooler, "--endpoint",
-                           endpoint, "--lock-dir", lockDirFor(publicDir)});
+  argv.insert(argv.end(),
+              {program, "--public-dir", publicDir, "--spooler", spooler, "--endpoint", endpoint,
+               "--lock-dir", lockDirFor(publicDir), "--state-dir", stateDir(publicDir)});
+  argv.insert(argv.end(), options.begin(), options.end());
   return std::make_unique<Child>(argv, logPath);
+}
+
+std::string stateDir(const std::string& publicDir) {
+  return publicDir + ".state";
 }
 
 Bytes notice(const std::string& printer, std::uint32_t jobId, std::uint32_t copies) {

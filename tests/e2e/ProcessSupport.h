@@ -58,14 +58,20 @@ class Child {
 /// Starts the relay program `program` on `publicDir` with `spooler` ("dir:ROOT" or "cups")
 /// and the notice endpoint `endpoint`, its standard error going to `logPath`. The public
 /// folder's TIVORAN is made when missing, and the lock folder is `publicDir` + ".locks"
-/// (made 0700 when missing). `wrapper` goes before the program (setpriv, prlimit).
+/// (made 0700 when missing); its job journal is in stateDir(publicDir). `wrapper` goes
+/// before the program (setpriv, prlimit), `options` after the others.
 std::unique_ptr<Child> startRelay(const std::string& program, const std::string& publicDir,
                                   const std::string& spooler, const std::string& endpoint,
                                   const std::string& logPath,
-                                  const std::vector<std::string>& wrapper = {});
+                                  const std::vector<std::string>& wrapper = {},
+                                  const std::vector<std::string>& options = {});
 
 /// The lock folder startRelay() gives the relay on `publicDir`.
 std::string lockDirFor(const std::string& publicDir);
+
+/// The state folder (the job journal's) startRelay() gives the relay on `publicDir`:
+/// `publicDir` + ".state".
+std::string stateDir(const std::string& publicDir);
 
 /// A 552-byte job notice as a driver posts it.
 Bytes notice(const std::string& printer, std::uint32_t jobId, std::uint32_t copies);

@@ -232,4 +232,122 @@ TEST_F(RelayEndToEnd, TerminationWhileAJobWaitsEndsAtOnceAndLeavesNoHalfDocument
   }
 }
 
+TEST_F(RelayEndToEnd, KilledWhileJobsWaitForLatePagesEveryCopyArrivesExactlyOnce) {
+  addPrinter("Kasse 2");
+  addPrinter("Kasse 3");
+  // Job 0x30 is over before the kill; jobs 0x31 (two copies) and 0x32 wait for their
+  // last pages when the relay is killed.
+  const auto done = writePages({pageFile("a job that is done before the kill\n", 2)}, "d");
+  post("Kasse 3", 0x30, 1, done);
+  const std::vector<Bytes> doneDoc = documents("Kasse 3", 1);
+  const Bytes lastA = pageFile("last page of job 31, written late\n", 2);
+  const Bytes lastB = pageFile("last page of job 32, written late\n", 2);
+  const auto firstA = writePages({pageFile("first page of job 31: two copies\n", 0)}, "a");
+  const auto firstB = writePages({pageFile("first page of job 32: one copy\n", 0)}, "b");
+  post("Kasse 1", 0x31, 2, firstA);
+  post("Kasse 2", 0x32, 1, firstB);
+  // Each run has started its first document and waits for page 2.
+  auto started = [&](const std::string& printer) {
+    for (const auto& name : e2e::listDir(docs(printer))) {
+      if (name.find(".part") != std::string::npos) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(e2e::waitUntil([&] { return started("Kasse 1") && started("Kasse 2"); }));
+  relay->signal(SIGKILL);
+  ASSERT_TRUE(relay->waitExit(5s).has_value());
+
+  relay = e2e::startRelay(e2e::builtProgram("spoolrelayer"), publicDir(), "dir:" + root(), endpoint,
+                          tmp.path() + "/relay2.log");
+  ASSERT_TRUE(e2e::writeFile(pagePath(0x31, 2) + ".tmp", lastA));
+  ASSERT_EQ(::rename((pagePath(0x31, 2) + ".tmp").c_str(), pagePath(0x31, 2).c_str()), 0);
+  ASSERT_TRUE(e2e::writeFile(pagePath(0x32, 2) + ".tmp", lastB));
+  ASSERT_EQ(::rename((pagePath(0x32, 2) + ".tmp").c_str(), pagePath(0x32, 2).c_str()), 0);
+
+  const auto pagesA = writePages({pageFile("first page of job 31: two copies\n", 0), lastA}, "ea");
+  const auto pagesB = writePages({pageFile("first page of job 32: one copy\n", 0), lastB}, "eb");
+  const Bytes wantA = expected("Kasse 1", pagesA);
+  EXPECT_EQ(documents("Kasse 1", 2), (std::vector<Bytes>{wantA, wantA}));
+  EXPECT_EQ(documents("Kasse 2", 1), (std::vector<Bytes>{expected("Kasse 2", pagesB)}));
+  // The page files go once the copies are sent.
+  EXPECT_TRUE(e2e::waitUntil(
+      [&] { return !e2e::exists(pagePath(0x31, 1)) && !e2e::exists(pagePath(0x32, 2)); }));
+
+  // The journal has one record per job: the two that waited were taken up again.
+  Bytes out;
+  std::vector<std::string> argv{e2e::builtProgram("tools/relaytool"), "jobs", "--json",
+                                "--state-dir", e2e::stateDir(publicDir())};
+  std::string lines;
+  ASSERT_TRUE(e2e::waitUntil([&] {
+    out.clear();
+    if (e2e::runProgram(argv, &out) != 0) return false;
+    lines.assign(out.begin(), out.end());
+    return std::count(lines.begin(), lines.end(), '\n') == 3 &&
+           lines.find("\"outcome\": null") == std::string::npos;
+  })) << lines;
+  for (const char* job : {"\"jobId\": 48,", "\"jobId\": 49,", "\"jobId\": 50,"}) {
+    const std::size_t at = lines.find(job);
+    ASSERT_NE(at, std::string::npos) << job;
+    const std::string line = lines.substr(at, lines.find('\n', at) - at);
+    EXPECT_NE(line.find("\"outcome\": \"printed\""), std::string::npos) << line;
+    const bool resumed = line.find("\"resumed\": true") != std::string::npos;
+    EXPECT_EQ(resumed, std::string(job) != "\"jobId\": 48,") << line;
+  }
+  // Every run is over: no copy arrived twice, and the job that was over before the kill
+  // was not sent again.
+  EXPECT_EQ(documents("Kasse 1", 2).size(), 2u);
+  EXPECT_EQ(documents("Kasse 2", 1).size(), 1u);
+  EXPECT_EQ(documents("Kasse 3", 1), doneDoc);
+}
+
+TEST_F(RelayEndToEnd, WithoutResumingAnInterruptedJobIsClosedAndNotSent) {
+  const auto first = writePages({pageFile("first page of a job killed while it waits\n", 0)}, "k");
+  post("Kasse 1", 0x40, 1, first);
+  ASSERT_TRUE(e2e::waitUntil([&] { return !e2e::listDir(docs("Kasse 1")).empty(); }));
+  relay->signal(SIGKILL);
+  ASSERT_TRUE(relay->waitExit(5s).has_value());
+  relay = e2e::startRelay(e2e::builtProgram("spoolrelayer"), publicDir(), "dir:" + root(), endpoint,
+                          tmp.path() + "/relay2.log", {}, {"--no-resume"});
+  Bytes out;
+  const std::vector<std::string> argv{e2e::builtProgram("tools/relaytool"), "jobs", "--json",
+                                      "--state-dir", e2e::stateDir(publicDir())};
+  EXPECT_TRUE(e2e::waitUntil([&] {
+    out.clear();
+    return e2e::runProgram(argv, &out) == 0 &&
+           std::string(out.begin(), out.end()).find("\"outcome\": \"interrupted\"") !=
+               std::string::npos;
+  })) << std::string(out.begin(), out.end());
+  EXPECT_TRUE(e2e::exists(pagePath(0x40, 1)));  // nobody took its page files
+}
+
+TEST_F(RelayEndToEnd, StartedWithoutStandardErrorItsJournalStaysReadable) {
+  relay->signal(SIGKILL);
+  ASSERT_TRUE(relay->waitExit(5s).has_value());
+  // The relay's standard error closed: its debug lines must not land in a file it opens.
+  relay = std::make_unique<e2e::Child>(std::vector<std::string>{
+      "/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&-", e2e::builtProgram("spoolrelayer"), "--public-dir",
+      publicDir(), "--spooler", "dir:" + root(), "--endpoint", endpoint, "--state-dir",
+      e2e::stateDir(publicDir())});
+  const auto pages = writePages(
+      {pageFile("not the last page: a debug line says so\n", 0), pageFile("the last page\n", 2)},
+      "s");
+  post("Kasse 1", 0x50, 1, pages);
+  post("Kasse 1", 0x51, 1, pages);
+  (void)documents("Kasse 1", 2);
+  Bytes out;
+  std::string lines;
+  EXPECT_TRUE(e2e::waitUntil([&] {
+    out.clear();
+    if (e2e::runProgram({e2e::builtProgram("tools/relaytool"), "jobs", "--json", "--state-dir",
+                         e2e::stateDir(publicDir())},
+                        &out) != 0) {
+      return false;
+    }
+    lines.assign(out.begin(), out.end());
+    return std::count(lines.begin(), lines.end(), '\n') == 2 &&
+           lines.find("\"outcome\": null") == std::string::npos;
+  })) << lines;
+  EXPECT_NE(lines.find("\"lines\": [\"pData->State : 0x00000000\"]"), std::string::npos) << lines;
+}
+
 }  // namespace

@@ -89,6 +89,10 @@ TEST(RelayWatch, EveryWatcherSeesTheLinesOfEachRunAsTheyAreSent) {
   ASSERT_TRUE(seenByAll("pData->State"));
   ASSERT_EQ(post("Nobody", "78"), 0);
   ASSERT_TRUE(seenByAll("OpenPrinter Error"));
+  // After the fixed line, the spooler's own: the printer is missing, not the spooler.
+  const std::string missing =
+      "spoolrelayer: no printer is named \"Nobody\" in " + tmp.path() + "/printers ";
+  ASSERT_TRUE(seenByAll(missing));
 
   for (int i = 0; i < 2; ++i) {
     const std::string out = tmp.path() + "/watch" + std::to_string(i);
@@ -98,12 +102,14 @@ TEST(RelayWatch, EveryWatcherSeesTheLinesOfEachRunAsTheyAreSent) {
          start = end + 1) {
       lines.push_back(all.substr(start, end - start));
     }
-    ASSERT_EQ(lines.size(), 2u) << all;
+    ASSERT_EQ(lines.size(), 3u) << all;
     EXPECT_TRUE(isStampedLine(lines[0], "[Kasse 1 job 77] pData->State : 0x00000000 ")) << lines[0];
     EXPECT_TRUE(isStampedLine(lines[1], "[Nobody job 78] OpenPrinter Error ")) << lines[1];
+    EXPECT_TRUE(isStampedLine(lines[2], "[Nobody job 78] " + missing)) << lines[2];
   }
   // Standard error keeps the lines exactly as the relay sends them.
-  EXPECT_EQ(text(tmp.path() + "/relay.log"), "pData->State : 0x00000000 \nOpenPrinter Error \n");
+  EXPECT_EQ(text(tmp.path() + "/relay.log"),
+            "pData->State : 0x00000000 \nOpenPrinter Error \n" + missing + "\n");
 
   // The watchers end when the relay does.
   EXPECT_EQ(e2e::stopRelay(*relay, 5s), std::optional<int>(0));

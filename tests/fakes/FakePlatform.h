@@ -78,9 +78,14 @@ class FakePageFiles : public platform::PageFiles {
 
   std::unique_ptr<platform::PageFile> open(const std::u16string& path,
                                            std::optional<std::uint32_t> sender) override;
-  void remove(const std::u16string& path) override {
+  bool remove(const std::u16string& path, std::string& why) override {
     removed.push_back(path);
+    if (undeletable.count(path) != 0) {
+      why = "page file not deleted \n";
+      return false;
+    }
     files.erase(path);
+    return true;
   }
   std::unique_ptr<platform::FolderWatch> watchFolder(const std::u16string& folder) override;
   char16_t separator() const override { return u'/'; }
@@ -91,6 +96,7 @@ class FakePageFiles : public platform::PageFiles {
 
   std::map<std::u16string, File> files;
   std::vector<std::u16string> removed;
+  std::set<std::u16string> undeletable;  // files whose deletion fails
   int openAttempts = 0;
   std::vector<std::optional<std::uint32_t>> senders;  // the sender of every open
   int openNow = 0;

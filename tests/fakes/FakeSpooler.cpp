@@ -66,8 +66,15 @@ class FakePrinter : public platform::Printer {
   }
   bool endPage() override { return !spooler_.fails("EndPagePrinter"); }
   bool endDoc() override {
-    if (spooler_.fails("EndDocPrinter")) return false;
-    if (doc_ >= 0) state_.documents[static_cast<std::size_t>(doc_)].ended = true;
+    if (spooler_.fails("EndDocPrinter")) {
+      doc_ = -1;  // the document is over, undelivered
+      return false;
+    }
+    if (doc_ < 0) {
+      spooler_.setLastError(6);  // no document started
+      return false;
+    }
+    state_.documents[static_cast<std::size_t>(doc_)].ended = true;
     doc_ = -1;
     return true;
   }
@@ -108,8 +115,9 @@ FakePrinterState& FakeSpooler::addPrinter(const std::u16string& name) {
   return printers_[name];
 }
 
-void FakeSpooler::failOn(const std::string& operation, int nth, std::uint32_t error) {
-  failures_[operation].push_back(Failure{nth == 0 ? 0 : counts_[operation] + nth, error});
+void FakeSpooler::failOn(const std::string& operation, int nth, std::uint32_t error,
+                         const std::string& line) {
+  failures_[operation].push_back(Failure{nth == 0 ? 0 : counts_[operation] + nth, error, line});
 }
 
 int FakeSpooler::count(const std::string& operation) const {
@@ -123,6 +131,7 @@ bool FakeSpooler::fails(const std::string& operation) {
   for (const Failure& f : failures_[operation]) {
     if (f.nth == 0 || f.nth == n) {
       lastError_ = f.error;
+      lastLine_ = f.line;
       return true;
     }
   }

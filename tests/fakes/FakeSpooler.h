@@ -40,13 +40,15 @@ class FakeSpooler : public platform::Spooler {
   FakePrinterState& printer(const std::u16string& name) { return printers_.at(name); }
 
   /// Makes the `nth` call (1-based, counted from now) of `operation` fail with `error`;
-  /// `nth` 0 makes every call fail.
-  void failOn(const std::string& operation, int nth, std::uint32_t error = 5);
+  /// `nth` 0 makes every call fail. The failure's explanation line is `line`.
+  void failOn(const std::string& operation, int nth, std::uint32_t error = 5,
+              const std::string& line = "");
   /// Makes the level-2 information query report a block size that cannot be allocated.
   void setInfoSize(std::uint32_t size) { infoSize_ = size; }
 
   std::unique_ptr<platform::Printer> open(std::u16string_view name) override;
   std::uint32_t lastError() override { return lastError_; }
+  std::string lastFailureLine() override { return lastLine_; }
 
   /// Every call made, in order, each as its operation name (GetPrinterData with ":" and
   /// the value name).
@@ -57,18 +59,23 @@ class FakeSpooler : public platform::Spooler {
 
   // Used by the printer objects.
   bool fails(const std::string& operation);
-  void setLastError(std::uint32_t error) { lastError_ = error; }
+  void setLastError(std::uint32_t error) {
+    lastError_ = error;
+    lastLine_.clear();
+  }
   std::uint32_t infoSize() const { return infoSize_; }
 
  private:
   struct Failure {
     int nth;
     std::uint32_t error;
+    std::string line;
   };
   std::map<std::u16string, FakePrinterState> printers_;
   std::map<std::string, std::vector<Failure>> failures_;
   std::map<std::string, int> counts_;
   std::uint32_t lastError_ = 0;
+  std::string lastLine_;
   std::uint32_t infoSize_ = 256;
 };
 

@@ -26,7 +26,9 @@ class PosixFilesOnAFakeClock : public platform::PageFiles {
                                            std::optional<std::uint32_t> sender) override {
     return files_.open(path, sender);
   }
-  void remove(const std::u16string& path) override { files_.remove(path); }
+  bool remove(const std::u16string& path, std::string& why) override {
+    return files_.remove(path, why);
+  }
   std::unique_ptr<platform::FolderWatch> watchFolder(const std::u16string&) override {
     return std::make_unique<Wait>(clock_);
   }

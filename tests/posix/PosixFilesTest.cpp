@@ -113,9 +113,21 @@ TEST_F(PosixPageFilesTest, FileOfAnotherAccountIsNotThereYet) {
 
 TEST_F(PosixPageFilesTest, RemoveDeletesTheFile) {
   dir.write("page.bin", "data");
-  files.remove(path("page.bin"));
+  std::string why;
+  EXPECT_TRUE(files.remove(path("page.bin"), why));
   EXPECT_FALSE(dir.exists("page.bin"));
-  files.remove(path("page.bin"));  // a missing file is no failure worth reporting
+  EXPECT_TRUE(files.remove(path("page.bin"), why));  // a missing file is no failure
+  EXPECT_EQ(why, "");
+}
+
+TEST_F(PosixPageFilesTest, AFileThatStaysIsNamedWithTheReason) {
+  // A folder in the file's place: unlink() refuses it, as it would a file in a folder
+  // the relay may not write.
+  dir.makeDir("stays.bin");
+  std::string why;
+  EXPECT_FALSE(files.remove(path("stays.bin"), why));
+  EXPECT_EQ(why, "spoolrelayer: page file " + base::toUtf8(path("stays.bin")) +
+                     " not deleted: Is a directory \n");
 }
 
 // Both ways of opening below a folder: the kernel's openat2() and the walk that stands in

@@ -3,9 +3,10 @@
 // every document equals what `relaytool process` gives for its pages, that page files
 // are deleted as they should be, that the relay's open files and memory do not grow, and
 // that after a `kill -9` in the middle of a job a restarted relay serves the printer
-// again with no half document visible.
+// again with no half document visible and takes the killed job up again. With --kills
+// it runs the kill-and-restart mode of KillSoak.h instead.
 //
-//   soak --jobs N --printers P --seconds S [--seed K] [--no-kill]
+//   soak --jobs N --printers P --seconds S [--seed K] [--no-kill] [--kills K]
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -23,6 +24,8 @@
 #include "base/Utf.h"
 #include "e2e/ProcessSupport.h"
 #include "platform/posix/SocketNoticeEndpoint.h"
+#include "soak/KillSoak.h"
+#include "soak/SoakPages.h"
 
 namespace {
 
@@ -48,32 +51,7 @@ void check(bool ok, const std::string& what) {
 }
 
 using e2e::pageFile;
-
-/// A random page: text with placeholders and cuts, or one-row rasters.
-Bytes randomStream(std::mt19937& rng) {
-  Bytes s;
-  const int kind = static_cast<int>(rng() % 3);
-  if (kind == 0) {
-    const std::string text =
-        "ITEM " + std::to_string(rng() % 1000) + "   " + std::to_string(rng() % 100) + ".00\n";
-    s.assign(text.begin(), text.end());
-    for (int i = 0; i < 7; ++i) s.insert(s.end(), {0x98, 0x07});
-    s.push_back(static_cast<std::uint8_t>(rng() % 11));
-    s.insert(s.end(), {0x1D, 0x21, static_cast<std::uint8_t>(rng() % 5)});
-    const std::string data = "CODE-" + std::to_string(rng() % 100000);
-    s.insert(s.end(), data.begin(), data.end());
-    s.insert(s.end(), {0x0D, 0x0A, 0x1D, 0x56, 0x42, 0x00});
-  } else {
-    const auto width = static_cast<std::uint8_t>(kind == 1 ? 8 + rng() % 16 : 48 + rng() % 24);
-    const int rows = 10 + static_cast<int>(rng() % 60);
-    for (int y = 0; y < rows; ++y) {
-      s.insert(s.end(), {0x1D, 0x76, 0x30, 0x00, width, 0x00, 0x01, 0x00});
-      for (int x = 0; x < width; ++x) s.push_back(static_cast<std::uint8_t>(rng()));
-      s.push_back(0x0D);
-    }
-  }
-  return s;
-}
+using soak::randomStream;
 
 class Soak {
  public:
@@ -298,8 +276,9 @@ class Soak {
     return at == std::string::npos ? -1 : std::atol(text.c_str() + at + 6);
   }
 
-  /// kill -9 while a job waits for its second page, then a restart: the printer's lock
-  /// is free again and no half document is visible.
+  /// kill -9 while a job waits for its second page, then a restart: no half document is
+  /// visible, the killed job is taken up again and ends once its page comes, and the
+  /// printer serves the next job.
   void killAndRestart() {
     const std::string& printer = printers_[0];
     const std::size_t before = finishedDocuments(printer).size();
@@ -319,13 +298,18 @@ class Soak {
     relay_->waitExit(5s);
     check(finishedDocuments(printer).size() == before, "a half document became visible");
     startRelay();
+    writePage(1, 2,
+              pageFile({'t', 'h', 'e', ' ', 'k', 'i', 'l', 'l', 'e', 'd',
+                        ' ', 'j', 'o', 'b', ' ', 'e', 'n', 'd', 's', '\n'},
+                       2));
     const std::vector<Bytes> page{pageFile(
         {'a', 'f', 't', 'e', 'r', ' ', 'r', 'e', 's', 't', 'a', 'r', 't', '.', '.', '.', '\n'}, 2)};
     writePage(2, 1, page[0]);
     post(notice(printer, 2, 1));
-    check(e2e::waitUntil([&] { return finishedDocuments(printer).size() == before + 1; }),
-          "after a kill -9 and a restart the printer was not served again");
-    ::unlink(pagePath(1, 1).c_str());
+    check(e2e::waitUntil([&] { return finishedDocuments(printer).size() == before + 2; }),
+          "after a kill -9 and a restart the killed job and the next were not both served");
+    check(e2e::waitUntil([&] { return !e2e::exists(pagePath(1, 1)); }),
+          "the killed job's page files were left");
   }
 
   Options o_;
@@ -346,6 +330,7 @@ class Soak {
 
 int main(int argc, char** argv) {
   Options o;
+  int kills = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -359,11 +344,15 @@ int main(int argc, char** argv) {
       o.seconds = std::atoi(argv[++i]);
     } else if (arg == "--seed" && hasValue) {
       o.seed = static_cast<unsigned>(std::atoi(argv[++i]));
+    } else if (arg == "--kills" && hasValue) {
+      kills = std::atoi(argv[++i]);
     } else {
       std::fprintf(stderr,
-                   "usage: soak --jobs N --printers P --seconds S [--seed K] [--no-kill]\n");
+                   "usage: soak --jobs N --printers P --seconds S [--seed K] [--no-kill] "
+                   "[--kills K]\n");
       return 2;
     }
   }
+  if (kills > 0) return soak::runKillSoak({o.jobs, o.printers, o.seconds, o.seed, kills});
   return Soak(o).run();
 }

@@ -4,6 +4,7 @@
 // the same pages and printer data through the in-memory spooler.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -14,6 +15,8 @@
 #include "fakes/FakePlatform.h"
 #include "fakes/FakeSpooler.h"
 #include "job/JobRunner.h"
+#include "job/JournalFormat.h"
+#include "platform/win32/Win32JobJournal.h"
 
 namespace {
 
@@ -226,6 +229,57 @@ TEST_F(RelayEndToEnd, ListenerSurvivesAConsoleDisconnectAndConnect) {
   ASSERT_TRUE(monitor.stop());
   EXPECT_EQ(monitor.linesOf(relay->id()),
             (std::vector<std::string>{"CreateMailslot Error : 0x000000b7 \n"}));
+}
+
+/// This job's record in the user's journal, once `done` holds for it.
+std::optional<job::JobRecord> journalRecord(
+    std::uint32_t jobId, const std::function<bool(const job::JobRecord&)>& done) {
+  win32::Win32JobJournal journal(win32::Win32JobJournal::defaultFolder());
+  std::optional<job::JobRecord> found;
+  (void)waitUntil([&] {
+    std::vector<std::uint8_t> bytes;
+    std::string why;
+    job::JournalContents contents;
+    if (!journal.read(bytes, why) || !job::readJournal(bytes, contents)) return false;
+    for (const job::JobRecord& record : contents.records) {
+      if (record.jobId == jobId && done(record)) found = record;
+    }
+    return found.has_value();
+  });
+  return found;
+}
+
+TEST_F(RelayEndToEnd, AKilledRelayTakesItsWaitingJobUpAgainAtStart) {
+  const std::vector<Bytes> pages{page(Bytes{'f', 'i', 'r', 's', 't', ' ', 'p', 'a', 'g', 'e', ' ',
+                                            'o', 'f', ' ', 't', 'w', 'o', '\n'},
+                                      0),
+                                 page(Bytes{'t', 'h', 'e', ' ', 'l', 'a', 's', 't', ' ', 'o', 'n',
+                                            'e', ',', ' ', 'l', 'a', 't', 'e', '\n'},
+                                      2)};
+  std::vector<std::string> coreLines;
+  const Bytes expected = coreDocument(jobId, pages, u'T', 0, coreLines);
+  ASSERT_TRUE(wintest::writeFileBytes(pagePath(jobId, 1), pages[0]));
+  startRelay();
+  ASSERT_TRUE(post(notice(printerName, jobId, 1, u'T', 0)));
+  // Its record is written before its run starts; the run waits for page 2.
+  ASSERT_TRUE(journalRecord(jobId, [](const job::JobRecord& r) { return !r.outcome; }));
+  relay.reset();  // the process ends at once, as in a crash
+
+  ASSERT_TRUE(wintest::writeFileBytes(pagePath(jobId, 2), pages[1]));
+  startRelay();
+  ASSERT_TRUE(waitUntil([&] {
+    return !wintest::fileExists(pagePath(jobId, 1)) && !wintest::fileExists(pagePath(jobId, 2));
+  }));
+  EXPECT_EQ(fakes::toHex(wintest::readFileBytes(relayFolder + L"\\SpoolRelayer_00.bin")),
+            fakes::toHex(expected));
+  const auto record =
+      journalRecord(jobId, [](const job::JobRecord& r) { return r.outcome.has_value(); });
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->outcome, job::Outcome::kPrinted);
+  EXPECT_EQ(record->resumedMs.size(), 1u);
+  EXPECT_EQ(record->copiesSent(), 1u);
+  EXPECT_FALSE(record->sender);  // the mailslot does not tell who posted
+  EXPECT_EQ(closeRelay(), DWORD{0});
 }
 
 }  // namespace

@@ -114,11 +114,15 @@ TEST_F(Win32PageFilesTest, OpensReadsAndDeletes) {
 
   // Held without sharing: no one else may open or delete it meanwhile.
   EXPECT_EQ(files.open(win32::utf16(path), std::nullopt), nullptr);
-  files.remove(win32::utf16(path));
+  std::string why;
+  EXPECT_FALSE(files.remove(win32::utf16(path), why));
   EXPECT_TRUE(wintest::fileExists(path));
+  EXPECT_EQ(why.rfind("SpoolRelayer: page file ", 0), 0u) << why;
+  EXPECT_NE(why.find("(0x00000020) \n"), std::string::npos) << why;  // sharing violation
   file.reset();
-  files.remove(win32::utf16(path));
+  EXPECT_TRUE(files.remove(win32::utf16(path), why));
   EXPECT_FALSE(wintest::fileExists(path));
+  EXPECT_TRUE(files.remove(win32::utf16(path), why));  // a missing file is no failure
 }
 
 TEST_F(Win32PageFilesTest, MissingFileOrFolderIsNotThere) {

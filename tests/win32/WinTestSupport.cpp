@@ -140,8 +140,13 @@ bool fileExists(const std::wstring& path) {
 std::wstring makeTempFolder(std::wstring_view prefix) {
   wchar_t temp[MAX_PATH + 1] = {};
   (void)GetTempPathW(MAX_PATH, temp);
-  const std::wstring folder = std::wstring(temp) + uniqueName(prefix);
-  (void)CreateDirectoryW(folder.c_str(), nullptr);
+  // Wine reuses process ids, so a name made of one may be left from an earlier run with
+  // its files: the next names are tried until the folder is a new one.
+  std::wstring folder;
+  for (int tries = 0; tries < 1000; ++tries) {
+    folder = std::wstring(temp) + uniqueName(prefix);
+    if (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
   return folder;
 }
 

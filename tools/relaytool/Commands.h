@@ -46,4 +46,13 @@ int runPreviewCommand(Args args);
 inline constexpr std::string_view kPreviewUsage =
     "preview IN.bin -o OUT.png [--page] [--font FILE] [--margin DOTS]";
 
+/// relaytool jobs: the relay's job journal, oldest first: a table of the newest N jobs
+/// (--last, default 20, 0 for all), the jobs of one id in full (--job-id, in hexadecimal
+/// as the page file names write it), or one JSON object per job (--json). Exit code 0, or
+/// 2 with one line for a bad option or a journal that can't be read.
+int runJobs(Args args);
+inline constexpr std::string_view kJobsUsage =
+    "jobs [--state-dir DIR] [--printer NAME] [--job-id N] [--last N] [--json]";
+extern const std::string_view kJobsHelp;
+
 }  // namespace relaytool

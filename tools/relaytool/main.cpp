@@ -21,6 +21,7 @@ const Command kCommands[] = {
     {"process", relaytool::runProcess, &relaytool::kProcessUsage,
      "the bytes the spooler would receive for page files"},
     {"post", relaytool::runPost, &relaytool::kPostUsage, "post a job as a printer driver does"},
+    {"jobs", relaytool::runJobs, &relaytool::kJobsUsage, "the relay's job journal"},
     {"watch", relaytool::runWatch, &relaytool::kWatchUsage,
      "show the running relay's debug lines as it sends them"},
     {"preview", relaytool::runPreviewCommand, &relaytool::kPreviewUsage,

@@ -1,13 +1,18 @@
 #include "platform/posix/CupsSpooler.h"
 
+#include <poll.h>
 #include <pwd.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <utility>
 
 #include "base/Utf.h"
 #include "platform/posix/Base64.h"
+#include "platform/posix/Fd.h"
+#include "platform/posix/PosixErrors.h"
 #include "platform/posix/SpoolerRules.h"
 
 namespace posix {
@@ -15,6 +20,53 @@ namespace {
 
 void setError(std::uint32_t error) {
   setSpoolerError(error);
+}
+
+/// Sets the error with the line that explains it: "spoolrelayer: CUPS <what> \n".
+void setFailure(std::uint32_t error, const std::string& what) {
+  setSpoolerFailure(error, "spoolrelayer: CUPS " + what + " \n");
+}
+
+/// libcups's account of its last failure on this thread.
+std::string cupsReason() {
+  const char* text = cupsLastErrorString();
+  return text != nullptr && *text != '\0' ? text : ippErrorString(cupsLastError());
+}
+
+/// "host:port", or the socket path alone.
+std::string serverName(const std::string& host, int port) {
+  if (!host.empty() && host.front() == '/') return host;
+  return host + ":" + std::to_string(port);
+}
+
+/// Why the scheduler can't be reached. libcups keeps no useful reason for a failed
+/// connection ("Host is down" for a refused one), so after one fails this connects once
+/// more to each of the server's addresses, waiting at most a second for each, and gives
+/// the system's words for the first refusal.
+std::string whyUnreachable(const std::string& host, int port) {
+  const std::string service = std::to_string(port);
+  http_addrlist_t* list = httpAddrGetList(host.c_str(), AF_UNSPEC, service.c_str());
+  if (list == nullptr) return cupsReason();
+  int err = 0;
+  for (http_addrlist_t* a = list; a != nullptr && err == 0; a = a->next) {
+    Fd fd(::socket(httpAddrFamily(&a->addr), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd) {
+      err = errno;
+    } else if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&a->addr),
+                         static_cast<socklen_t>(httpAddrLength(&a->addr))) != 0) {
+      err = errno;
+      pollfd wait{fd.get(), POLLOUT, 0};
+      socklen_t size = sizeof err;
+      if (err == EINPROGRESS) {
+        err = ::poll(&wait, 1, 1000) == 1 &&
+                      ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &size) == 0
+                  ? err
+                  : ETIMEDOUT;
+      }
+    }
+  }
+  httpAddrFreeList(list);
+  return err != 0 ? errorText(err) : "no answer";
 }
 
 /// IPP's name and text values hold at most 255 octets.
@@ -237,7 +289,11 @@ void CupsPrinter::abortDocument() {
 
 http_t* CupsPrinter::connection() {
   if (!http_) http_ = connectTo(host_.c_str(), port_);
-  if (!http_) setError(platform::kErrorServerUnavailable);
+  if (!http_) {
+    setFailure(platform::kErrorServerUnavailable,
+               "scheduler " + serverName(host_, port_) +
+                   " can't be reached: " + whyUnreachable(host_, port_));
+  }
   return http_.get();
 }
 
@@ -293,7 +349,8 @@ bool CupsPrinter::startDoc(const platform::DocInfo& info) {
   const std::string title = jobTitle(info.docName);
   jobId_ = createJob(docHttp_.get(), uri_, title);
   if (jobId_ == 0) {
-    setError(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName));
+    setFailure(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName),
+               "queue " + name_ + ": document not started: " + cupsReason());
     documentEnded();
     return false;
   }
@@ -304,7 +361,9 @@ bool CupsPrinter::startDoc(const platform::DocInfo& info) {
   }
   if (cupsStartDocument(docHttp_.get(), name_.c_str(), jobId_, title.c_str(), CUPS_FORMAT_RAW, 1) !=
       HTTP_STATUS_CONTINUE) {
-    setError(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName));
+    setFailure(
+        errorFor(cupsLastError(), platform::kErrorInvalidPrinterName),
+        "queue " + name_ + ": job " + std::to_string(jobId_) + " not started: " + cupsReason());
     abortDocument();
     return false;
   }
@@ -329,7 +388,9 @@ bool CupsPrinter::write(std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return true;
   if (cupsWriteRequestData(docHttp_.get(), reinterpret_cast<const char*>(bytes.data()),
                            bytes.size()) != HTTP_STATUS_CONTINUE) {
-    setError(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName));
+    setFailure(
+        errorFor(cupsLastError(), platform::kErrorInvalidPrinterName),
+        "queue " + name_ + ": job " + std::to_string(jobId_) + " not written: " + cupsReason());
     return false;
   }
   return true;
@@ -352,7 +413,9 @@ bool CupsPrinter::endDoc() {
   const ipp_status_t status = cupsFinishDocument(docHttp_.get(), name_.c_str());
   if (failed(status)) {
     // The scheduler may hold part of the document; it must not print.
-    setError(errorFor(status, platform::kErrorInvalidPrinterName));
+    setFailure(errorFor(status, platform::kErrorInvalidPrinterName),
+               "queue " + name_ + ": job " + std::to_string(jobId_) +
+                   " not ended, and canceled: " + cupsReason());
     abortDocument();
     return false;
   }
@@ -451,10 +514,15 @@ std::uint32_t CupsSpooler::lastError() {
   return spoolerError();
 }
 
+std::string CupsSpooler::lastFailureLine() {
+  return spoolerFailureLine();
+}
+
 std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
   const std::string queue = base::toUtf8(name);
   if (!validQueueName(queue)) {
-    setError(platform::kErrorInvalidPrinterName);
+    setFailure(platform::kErrorInvalidPrinterName,
+               "has no queue named \"" + queue + "\": the name can't be a queue name");
     return nullptr;
   }
   // Connect first: without a connection libcups reports a missing scheduler as a missing
@@ -462,7 +530,9 @@ std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
   auto [host, port] = resolveServer(server_);
   UniqueHttp http = connectTo(host.c_str(), port);
   if (!http) {
-    setError(platform::kErrorServerUnavailable);
+    setFailure(
+        platform::kErrorServerUnavailable,
+        "scheduler " + serverName(host, port) + " can't be reached: " + whyUnreachable(host, port));
     return nullptr;
   }
   ipp_t* request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printerUri(queue, port));
@@ -470,7 +540,15 @@ std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
                 kAttributes);
   UniqueIpp response = send(http.get(), request, platform::kErrorInvalidPrinterName);
-  if (!response) return nullptr;
+  if (!response) {
+    const std::string where = "scheduler " + serverName(host, port);
+    if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
+      setFailure(spoolerError(), where + " has no queue named \"" + queue + "\"");
+    } else {
+      setFailure(spoolerError(), where + " refused queue \"" + queue + "\": " + cupsReason());
+    }
+    return nullptr;
+  }
 
   std::string printerName = queue;
   std::string deviceUri;

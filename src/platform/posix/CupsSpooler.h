@@ -139,6 +139,9 @@ class CupsSpooler : public platform::Spooler {
 
   std::unique_ptr<platform::Printer> open(std::u16string_view name) override;
   std::uint32_t lastError() override;
+  /// Tells a scheduler that can't be reached from a queue it does not have, and why a
+  /// document could not be started, written or ended, with the scheduler's reason.
+  std::string lastFailureLine() override;
 
   /// open() with the concrete type.
   std::unique_ptr<CupsPrinter> openQueue(std::u16string_view name);

@@ -191,6 +191,7 @@ bool DirectoryDocument::write(std::span<const std::uint8_t> bytes, std::uint32_t
   }
   if (!writeAll(file_.get(), bytes)) {
     error = lastSystemError();
+    writeError_ = error;
     return false;
   }
   pages_.back() += bytes.size();
@@ -208,6 +209,10 @@ bool DirectoryDocument::endPage(std::uint32_t& error) {
 
 bool DirectoryDocument::finish(std::uint32_t& error) {
   pageOpen_ = false;
+  if (writeError_ != 0) {
+    error = writeError_;
+    return false;
+  }
   if (!writeDescription(error)) return false;
   if (!publish(error)) {
     (void)::unlinkat(documentsDir_.get(), jsonName(number_).c_str(), 0);

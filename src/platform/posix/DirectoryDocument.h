@@ -44,7 +44,8 @@ class DirectoryDocument {
   /// Appends to the open page; bytes outside a page are refused.
   bool write(std::span<const std::uint8_t> bytes, std::uint32_t& error);
   bool endPage(std::uint32_t& error);
-  /// Ends an open page, then publishes the document as the file header says.
+  /// Ends an open page, then publishes the document as the file header says. A document
+  /// one of whose writes failed is not published: it fails with that write's error.
   bool finish(std::uint32_t& error);
 
   /// Removes from the folder `documentsDir` the .part files of documents whose writer
@@ -69,6 +70,7 @@ class DirectoryDocument {
   std::vector<std::uint64_t> pages_;  // byte count of each page so far
   bool pageOpen_ = false;
   bool published_ = false;
+  std::uint32_t writeError_ = 0;  // the error of a failed write: the document is lost
 };
 
 }  // namespace posix

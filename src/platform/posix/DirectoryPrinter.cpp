@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "base/Utf.h"
@@ -29,8 +30,30 @@ bool isPlainName(std::string_view name) {
          name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
-DirectoryPrinter::DirectoryPrinter(Fd folder, std::u16string name)
-    : folder_(std::move(folder)), name_(std::move(name)) {}
+DirectoryPrinter::DirectoryPrinter(Fd folder, std::u16string name, std::string path)
+    : folder_(std::move(folder)), name_(std::move(name)), path_(std::move(path)) {}
+
+bool DirectoryPrinter::failDocument(const std::string& what, std::uint32_t error) {
+  std::string reason;
+  if (error == platform::kErrorNoMoreFiles) {
+    reason = "no document number is left";
+  } else if (error == platform::kErrorInvalidName) {
+    reason = "the output file name can't be used";
+  } else {
+    reason = systemErrorText(error);
+  }
+  setSpoolerFailure(
+      error, "spoolrelayer: printer " + base::toUtf8(name_) + ": " + what + ": " + reason + " \n");
+  return false;
+}
+
+namespace {
+std::string documentName(const DirectoryDocument& document) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%08u", static_cast<unsigned>(document.number()));
+  return std::string("document ") + number;
+}
+}  // namespace
 
 bool DirectoryPrinter::present() {
   // A removed folder stays open here but has no links left.
@@ -89,7 +112,9 @@ bool DirectoryPrinter::startDoc(const platform::DocInfo& info) {
   if (document_) return fail(platform::kErrorInvalidPrinterState);
   std::uint32_t error = 0;
   document_ = DirectoryDocument::start(folder_.get(), info, error);
-  return document_ ? true : fail(error);
+  documentFailure_.clear();
+  if (document_) return true;
+  return failDocument("document not started in " + path_ + "/documents", error);
 }
 
 bool DirectoryPrinter::startPage() {
@@ -103,7 +128,11 @@ bool DirectoryPrinter::write(std::span<const std::uint8_t> bytes) {
   std::uint32_t error = 0;
   if (!present()) return false;
   if (!document_) return fail(platform::kErrorNoStartDoc);
-  return document_->write(bytes, error) || fail(error);
+  if (document_->write(bytes, error)) return true;
+  if (error == platform::kErrorInvalidPrinterState) return fail(error);
+  failDocument(documentName(*document_) + " not written in " + path_ + "/documents", error);
+  documentFailure_ = spoolerFailureLine();
+  return false;
 }
 
 bool DirectoryPrinter::endPage() {
@@ -122,8 +151,15 @@ bool DirectoryPrinter::endDoc() {
   std::uint32_t error = 0;
   // Whether it is published or not, the document is over; a failed one leaves nothing.
   const bool published = document_->finish(error);
+  const std::string name = documentName(*document_);
   document_.reset();
-  return published || fail(error);
+  if (published) return true;
+  // A document that lost a write is dropped; its write already said why.
+  if (!documentFailure_.empty()) {
+    setSpoolerFailure(error, documentFailure_);
+    return false;
+  }
+  return failDocument(name + " not published in " + path_ + "/documents", error);
 }
 
 bool DirectoryPrinter::enumJobs(std::vector<platform::JobEntry>& entries) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/Spooler.h"
 #include "platform/posix/DirectoryDocument.h"
@@ -17,8 +18,8 @@ bool isPlainName(std::string_view name);
 
 class DirectoryPrinter : public platform::Printer {
  public:
-  /// `folder` is the open ROOT/<name>.
-  DirectoryPrinter(Fd folder, std::u16string name);
+  /// `folder` is the open ROOT/<name>, `path` its path (for debug lines).
+  DirectoryPrinter(Fd folder, std::u16string name, std::string path);
 
   /// The block is the one of SpoolerRules.h, with the printer's name and its port.
   bool queryInfoSize(std::uint32_t& needed) override;
@@ -27,6 +28,9 @@ class DirectoryPrinter : public platform::Printer {
 
   /// A second startDoc() before endDoc() fails with 1906; startPage(), write() and
   /// endPage() without a document fail with 3004, out of order within one with 1906.
+  /// A document that could not be started, written or published leaves a failure line
+  /// naming the printer, the document and the system's reason; a document one of whose
+  /// writes failed is not published.
   bool startDoc(const platform::DocInfo& info) override;
   bool startPage() override;
   bool write(std::span<const std::uint8_t> bytes) override;
@@ -44,9 +48,13 @@ class DirectoryPrinter : public platform::Printer {
   /// False, with the error set, when the printer's folder has been removed.
   bool present();
   bool readPort(std::u16string& port);
+  /// Fails with `error` and the line "spoolrelayer: printer N: <what>: <reason> \n".
+  bool failDocument(const std::string& what, std::uint32_t error);
 
   Fd folder_;
   std::u16string name_;
+  std::string path_;
+  std::string documentFailure_;                  // the line of the started document's failed write
   std::unique_ptr<DirectoryDocument> document_;  // the started document, if any
 };
 

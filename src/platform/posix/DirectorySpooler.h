@@ -36,12 +36,17 @@ class DirectorySpooler : public platform::Spooler {
   std::unique_ptr<platform::Printer> open(std::u16string_view name) override;
   /// The error of this thread's last failed call into any directory printer.
   std::uint32_t lastError() override;
+  /// Says whether an unopened printer is missing or the root itself can't be used, and
+  /// why a document could not be started, written or published.
+  std::string lastFailureLine() override;
 
   /// Removes from every printer's documents/ the unfinished documents that writers no
   /// longer running left behind (see DirectoryDocument::removeLeftovers).
   void removeLeftovers();
 
  private:
+  std::string openFailureLine(const std::string& folderName, int err) const;
+
   std::string root_;
 };
 

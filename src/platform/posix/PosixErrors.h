@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace posix {
 
@@ -13,5 +14,12 @@ std::uint32_t systemError(int err);
 
 /// systemError() of the current errno.
 std::uint32_t lastSystemError();
+
+/// The system's own words for `err` ("No space left on device"), safe on any thread.
+std::string errorText(int err);
+
+/// The words for a code systemError() gave: those of the errno it stands for (EACCES for
+/// 5, which also stands for EPERM), or "error 0x%08x" for a code of no errno.
+std::string systemErrorText(std::uint32_t code);
 
 }  // namespace posix

@@ -6,8 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "base/Utf.h"
 #include "platform/posix/Fd.h"
+#include "platform/posix/PosixErrors.h"
 #include "platform/posix/PosixIo.h"
 
 namespace posix {
@@ -56,8 +59,11 @@ std::unique_ptr<platform::PageFile> PosixPageFiles::open(const std::u16string& p
   return std::make_unique<PosixPageFile>(std::move(fd));
 }
 
-void PosixPageFiles::remove(const std::u16string& path) {
-  (void)::unlink(base::toUtf8(path).c_str());
+bool PosixPageFiles::remove(const std::u16string& path, std::string& why) {
+  const std::string utf8 = base::toUtf8(path);
+  if (::unlink(utf8.c_str()) == 0 || errno == ENOENT) return true;
+  why = "spoolrelayer: page file " + utf8 + " not deleted: " + errorText(errno) + " \n";
+  return false;
 }
 
 std::unique_ptr<platform::FolderWatch> PosixPageFiles::watchFolder(const std::u16string& folder) {

@@ -24,7 +24,8 @@ class PosixPageFiles : public platform::PageFiles {
   /// and root, so no account has another's page files printed (or deleted).
   std::unique_ptr<platform::PageFile> open(const std::u16string& path,
                                            std::optional<std::uint32_t> sender) override;
-  void remove(const std::u16string& path) override;
+  /// A file that unlink() leaves in place gives one line with the system's reason.
+  bool remove(const std::u16string& path, std::string& why) override;
   /// inotify on the folder, one watch per folder for all runs (see PosixFolderWatches).
   std::unique_ptr<platform::FolderWatch> watchFolder(const std::u16string& folder) override;
   char16_t separator() const override { return u'/'; }

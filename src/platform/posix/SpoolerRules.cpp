@@ -1,6 +1,7 @@
 #include "platform/posix/SpoolerRules.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/SystemErrors.h"
 
@@ -8,6 +9,7 @@ namespace posix {
 namespace {
 
 thread_local std::uint32_t tSpoolerError = platform::kErrorSuccess;
+thread_local std::string tFailureLine;
 
 /// Copies `text` with its NUL as UTF-16LE into `block` at `offset`; the next offset.
 std::size_t putString(std::span<std::byte> block, std::size_t offset, std::u16string_view text) {
@@ -24,6 +26,16 @@ std::size_t putString(std::span<std::byte> block, std::size_t offset, std::u16st
 
 void setSpoolerError(std::uint32_t error) {
   tSpoolerError = error;
+  tFailureLine.clear();
+}
+
+void setSpoolerFailure(std::uint32_t error, std::string line) {
+  tSpoolerError = error;
+  tFailureLine = std::move(line);
+}
+
+std::string spoolerFailureLine() {
+  return tFailureLine;
 }
 
 std::uint32_t spoolerError() {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace posix {
@@ -17,6 +18,11 @@ void setSpoolerError(std::uint32_t error);
 std::uint32_t spoolerError();
 /// Sets the error and returns false: `return failWith(code);`.
 bool failWith(std::uint32_t error);
+/// Sets the error and the debug line that explains it (Spooler::lastFailureLine); setting
+/// an error without one clears the line.
+void setSpoolerFailure(std::uint32_t error, std::string line);
+/// This thread's failure line; empty when the last failure has none.
+std::string spoolerFailureLine();
 
 /// The level-2 printer information block: the fixed part of a PRINTER_INFO_2 in its
 /// 32-bit layout (84 bytes, left zero), then the printer name and the port name in

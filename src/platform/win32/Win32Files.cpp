@@ -63,9 +63,14 @@ std::unique_ptr<platform::PageFile> Win32PageFiles::open(const std::u16string& p
   return std::make_unique<Win32PageFile>(std::move(file));
 }
 
-void Win32PageFiles::remove(const std::u16string& path) {
+bool Win32PageFiles::remove(const std::u16string& path, std::string& why) {
   const std::wstring name = wide(path);
-  (void)DeleteFileW(name.c_str());
+  if (DeleteFileW(name.c_str())) return true;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+  why =
+      "SpoolRelayer: page file " + asciiOf(name) + " not deleted: " + systemMessage(error) + " \n";
+  return false;
 }
 
 std::unique_ptr<platform::FolderWatch> Win32PageFiles::watchFolder(const std::u16string& folder) {

@@ -27,7 +27,8 @@ class Win32PageFiles : public platform::PageFiles {
 
   std::unique_ptr<platform::PageFile> open(const std::u16string& path,
                                            std::optional<std::uint32_t> sender) override;
-  void remove(const std::u16string& path) override;
+  /// A file that DeleteFileW leaves in place gives one line with the system's message.
+  bool remove(const std::u16string& path, std::string& why) override;
   /// A change notification on the folder, one per folder for all runs.
   std::unique_ptr<platform::FolderWatch> watchFolder(const std::u16string& folder) override;
   char16_t separator() const override { return u'\\'; }

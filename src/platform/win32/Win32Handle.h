@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -50,6 +51,31 @@ inline std::wstring wideAscii(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) out += static_cast<wchar_t>(static_cast<unsigned char>(c));
   return out;
+}
+
+/// Text for a debug line: ASCII kept, every other unit as '?'.
+inline std::string asciiOf(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (wchar_t c : text) out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+  return out;
+}
+
+/// The system's message for `error`, on one line, without its final period and newline.
+inline std::string systemMessage(DWORD error) {
+  wchar_t* raw = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
+  std::wstring text = n > 0 && raw != nullptr ? std::wstring(raw, n) : std::wstring();
+  if (raw != nullptr) LocalFree(raw);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L'.' ||
+                           text.back() == L' ')) {
+    text.pop_back();
+  }
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08lx", static_cast<unsigned long>(error));
+  return text.empty() ? std::string("error ") + code : asciiOf(text) + " (" + code + ")";
 }
 
 }  // namespace win32

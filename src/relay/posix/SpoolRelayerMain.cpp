@@ -14,10 +14,13 @@
 #include <string_view>
 
 #include "Version.h"
+#include "app/JobResume.h"
 #include "app/NoticeListener.h"
 #include "job/JobRunner.h"
+#include "job/Journal.h"
 #include "platform/posix/DirectorySpooler.h"
 #include "platform/posix/PosixClock.h"
+#include "platform/posix/PosixJobJournal.h"
 #include "platform/posix/PosixKnownFolders.h"
 #include "platform/posix/PosixNamedLocks.h"
 #include "platform/posix/PosixPageFiles.h"
@@ -36,11 +39,15 @@ struct Options {
   std::string spooler = "dir:/var/spool/spoolrelayer/printers";
   std::string endpoint = "TIVORAN";
   std::string lockDir = "/run/spoolrelayer";  // the service's runtime directory
+  // The job journal's folder, and whether the jobs a previous process ended during are
+  // taken up again at start.
+  std::string stateDir = "/var/lib/spoolrelayer";
+  bool resume = true;
 };
 
 constexpr char kUsage[] =
     "usage: spoolrelayer [--public-dir DIR] [--spooler dir:ROOT|cups] [--endpoint NAME]\n"
-    "                    [--lock-dir DIR]\n"
+    "                    [--lock-dir DIR] [--state-dir DIR] [--no-resume]\n"
     "       spoolrelayer --help | --version\n"
     "\n"
     "Relays receipt-printer jobs: page files in DIR/TIVORAN, job notices on the abstract\n"
@@ -52,6 +59,8 @@ constexpr char kUsage[] =
     "  --endpoint NAME    the notice endpoint (default TIVORAN); watchers use NAME.watch\n"
     "  --lock-dir DIR     where the printer lock files live (default /run/spoolrelayer,\n"
     "                     a folder only the relay may use)\n"
+    "  --state-dir DIR    the job journal's folder (default /var/lib/spoolrelayer)\n"
+    "  --no-resume        do not take up the jobs a previous process ended during\n"
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n"
     "\n"
@@ -111,6 +120,10 @@ bool endpointUsable(const Options& options, platform::DebugOutput& debug,
 int parseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    if (arg == "--no-resume") {
+      options.resume = false;
+      continue;
+    }
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -119,11 +132,12 @@ int parseOptions(int argc, char** argv, Options& options) {
       std::puts("spoolrelayer " SPR_VERSION);
       return 0;
     }
-    std::string* target = arg == "--public-dir" ? &options.publicDir
-                          : arg == "--spooler"  ? &options.spooler
-                          : arg == "--endpoint" ? &options.endpoint
-                          : arg == "--lock-dir" ? &options.lockDir
-                                                : nullptr;
+    std::string* target = arg == "--public-dir"  ? &options.publicDir
+                          : arg == "--spooler"   ? &options.spooler
+                          : arg == "--endpoint"  ? &options.endpoint
+                          : arg == "--lock-dir"  ? &options.lockDir
+                          : arg == "--state-dir" ? &options.stateDir
+                                                 : nullptr;
     if (target == nullptr) {
       std::fprintf(stderr, "spoolrelayer: unknown option '%s' (try spoolrelayer --help)\n",
                    argv[i]);
@@ -208,9 +222,13 @@ int main(int argc, char** argv) {
         posix::watchEndpointName(options.endpoint).c_str(), std::strerror(debug.watchError()));
   }
   job::JobPorts jobPorts{*spooler, locks, folders, files, clock, debug};
-  app::AppPorts appPorts{jobPorts, endpoint, threads};
+  posix::PosixJobJournal jobJournalFile(options.stateDir);
+  job::Journal jobJournal(jobJournalFile, debug);
+  app::AppPorts appPorts{jobPorts, endpoint, threads, &jobJournal};
   app::SessionController session(threads, [&appPorts] { app::noticeListener(appPorts); });
 
+  // The jobs a previous process ended during go on before any new notice is read.
+  (void)app::resumeJobs(appPorts, options.resume);
   session.onCreate();
   for (;;) {
     int sig = 0;
@@ -220,8 +238,10 @@ int main(int argc, char** argv) {
     } else if (sig == SIGUSR2) {
       session.onConsoleConnect();
     } else {
-      // The process ends at once, without waiting for the jobs that still run; a CUPS
-      // document being sent is cancelled, so it does not stay "incoming".
+      // The process ends at once, without waiting for the jobs that still run; only a
+      // document whose end the spooler is being told of is given time to be recorded, and
+      // a CUPS document being sent is cancelled, so it does not stay "incoming".
+      (void)jobJournal.closeDocuments(1000);
       session.onDestroy();
 #if SPR_HAVE_CUPS
       if (auto* cups = dynamic_cast<posix::CupsSpooler*>(spooler.get())) cups->cancelOpenJobs();

@@ -6,11 +6,14 @@
 
 #include <memory>
 
+#include "app/JobResume.h"
 #include "app/NoticeListener.h"
+#include "job/Journal.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32Console.h"
 #include "platform/win32/Win32DebugOutput.h"
 #include "platform/win32/Win32Files.h"
+#include "platform/win32/Win32JobJournal.h"
 #include "platform/win32/Win32NamedLocks.h"
 #include "platform/win32/Win32Notices.h"
 #include "platform/win32/Win32Spooler.h"
@@ -29,8 +32,10 @@ struct Relay {
   win32::Win32DebugOutput debug;
   win32::Win32NoticeEndpoint endpoint;
   win32::Win32Threads threads;
+  win32::Win32JobJournal journalFile{win32::Win32JobJournal::defaultFolder()};
+  job::Journal journal{journalFile, debug};
   job::JobPorts jobPorts{spooler, locks, folders, files, clock, debug};
-  app::AppPorts appPorts{jobPorts, endpoint, threads};
+  app::AppPorts appPorts{jobPorts, endpoint, threads, &journal};
   app::SessionController session{threads, [this] { app::noticeListener(appPorts); }};
 };
 
@@ -102,7 +107,11 @@ int wmain() {
   (void)ShowWindow(GetConsoleWindow(), SW_HIDE);
 
   auto relay = std::make_unique<Relay>();
+  // The jobs a previous process ended during go on before any new notice is read.
+  (void)app::resumeJobs(relay->appPorts, true);
   (void)runSessionWindow(instance, relay->session);
+  // Only a document whose end the spooler is being told of is given time to be recorded.
+  (void)relay->journal.closeDocuments(1000);
 
   // The listener and any print threads still use the relay's ports; they end with the
   // process, so the ports are left to the process's end rather than destroyed here.
