@@ -326,8 +326,8 @@ TEST_F(RelayEndToEnd, StartedWithoutStandardErrorItsJournalStaysReadable) {
   // The relay's standard error closed: its debug lines must not land in a file it opens.
   relay = std::make_unique<e2e::Child>(std::vector<std::string>{
       "/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&-", e2e::builtProgram("spoolrelayer"), "--public-dir",
-      publicDir(), "--spooler", "dir:" + root(), "--endpoint", endpoint, "--state-dir",
-      e2e::stateDir(publicDir())});
+      publicDir(), "--spooler", "dir:" + root(), "--endpoint", endpoint, "--lock-dir",
+      e2e::lockDirFor(publicDir()), "--state-dir", e2e::stateDir(publicDir())});
   const auto pages = writePages(
       {pageFile("not the last page: a debug line says so\n", 0), pageFile("the last page\n", 2)},
       "s");

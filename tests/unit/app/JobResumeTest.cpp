@@ -20,6 +20,7 @@ using fakes::hex;
 
 constexpr char16_t kPrinter[] = u"Receipt";
 constexpr std::uint32_t kJob = 0x2A;
+constexpr std::uint32_t kSender = 1000;
 constexpr std::int64_t kDay = 24LL * 60 * 60 * 1000;
 
 Bytes text(const std::string& s) {
@@ -72,7 +73,7 @@ class JobResumeTest : public ::testing::Test {
   }
   /// Runs a job of `copies` in `relay`, as a notice's print thread does.
   void runJob(Relay& relay, std::uint32_t copies) {
-    const job::JobRequest request{kPrinter, kJob, copies, u'T', 0, 1000u};
+    const job::JobRequest request{kPrinter, kJob, copies, u'T', 0, kSender};
     auto log = relay.journal.accept(request);
     job::runJob(relay.jobPorts, request, *log);
   }
@@ -150,7 +151,8 @@ TEST_F(JobResumeTest, WithEveryCopyOverOnlyTheDeletionAndTheTailAreLeft) {
   fakes::FakeJournal store = crashedAfter(3, 1);
   Relay restarted(store);
   addPages(restarted);
-  restarted.printer().queue = {{kJob, platform::kJobStatusPrinted, std::nullopt}};
+  // The sender's own finished job: the relay removes only the account's own.
+  restarted.printer().queue = {{kJob, platform::kJobStatusPrinted, kSender}};
   EXPECT_EQ(app::resumeJobs(restarted.ports, true), 1u);
   EXPECT_TRUE(restarted.printer().documents.empty());
   EXPECT_TRUE(restarted.files.files.empty());
