@@ -93,7 +93,7 @@ TEST(PosixJobJournal, AFailedAppendIsCutOffSoTheNextOneFollowsWholeEntries) {
   const Bytes mark(job::kJournalMark.begin(), job::kJournalMark.end());
   job::JobRecord record;
   record.id = 1;
-  record.printerName = u"P";
+  record.printerName = std::u16string(1, u'P');
   const Bytes entry = job::acceptedEntry(record);
   ASSERT_TRUE(journal.append(mark, why));
 

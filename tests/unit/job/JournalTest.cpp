@@ -342,7 +342,7 @@ TEST(JournalFormat, EntriesOfUnknownRecordsAreReadAndPassedOver) {
   bytes.insert(bytes.end(), stray.begin(), stray.end());
   job::JobRecord record;
   record.id = 1;
-  record.printerName = u"P";
+  record.printerName = std::u16string(1, u'P');
   const job::Bytes accepted = job::acceptedEntry(record);
   bytes.insert(bytes.end(), accepted.begin(), accepted.end());
   job::JournalContents read;
