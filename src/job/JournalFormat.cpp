@@ -174,16 +174,18 @@ void addCopy(JobRecord& record, CopyRecord copy) {
   }
 }
 
-/// Applies one payload to the records; false when the payload is malformed.
+/// Applies one payload to the records; false when the payload is malformed, and then
+/// nothing is changed: each entry is read whole before any record takes it.
 bool apply(std::span<const std::uint8_t> payload, std::vector<JobRecord>& records,
-           std::map<std::uint64_t, std::size_t>& byId, std::uint64_t& id) {
+           std::map<std::uint64_t, std::size_t>& byId) {
   Reader in(payload);
   const std::uint8_t type = in.u8();
-  id = in.number();
+  const std::uint64_t id = in.number();
   if (!in.ok()) return false;
   if (type == static_cast<std::uint8_t>(EntryType::kAccepted)) {
     JobRecord record = readAccepted(in, id);
-    if (!in.ok() || byId.count(id) != 0) return in.ok();
+    if (!in.ok()) return false;
+    if (byId.count(id) != 0) return true;  // a number taken twice keeps its first record
     byId[id] = records.size();
     records.push_back(std::move(record));
     return true;
@@ -192,33 +194,48 @@ bool apply(std::span<const std::uint8_t> payload, std::vector<JobRecord>& record
   JobRecord scratch;  // an entry of an unknown record is read and passed over
   JobRecord& record = found == byId.end() ? scratch : records[found->second];
   switch (static_cast<EntryType>(type)) {
-    case EntryType::kResumed:
-      record.resumedMs.push_back(static_cast<std::int64_t>(in.number()));
-      break;
+    case EntryType::kResumed: {
+      const auto atMs = static_cast<std::int64_t>(in.number());
+      if (!in.ok()) return false;
+      record.resumedMs.push_back(atMs);
+      return true;
+    }
     case EntryType::kEmptyPage: {
       const std::uint32_t page = in.u32();
+      if (!in.ok()) return false;
       if (!record.isEmptyPage(page)) {
         record.emptyPages.insert(
             std::upper_bound(record.emptyPages.begin(), record.emptyPages.end(), page), page);
       }
-      break;
+      return true;
     }
     case EntryType::kCopy: {
       CopyRecord copy = readCopy(in);
-      in.lines(record.lines);
-      if (in.ok()) addCopy(record, std::move(copy));
-      break;
+      std::vector<std::string> lines;
+      in.lines(lines);
+      if (!in.ok()) return false;
+      record.lines.insert(record.lines.end(), std::make_move_iterator(lines.begin()),
+                          std::make_move_iterator(lines.end()));
+      addCopy(record, std::move(copy));
+      return true;
     }
-    case EntryType::kOutcome:
-      record.outcome = static_cast<Outcome>(in.u8());
-      record.endedMs = static_cast<std::int64_t>(in.number());
-      in.lines(record.lines);
-      record.linesDropped += in.u32();
-      break;
+    case EntryType::kOutcome: {
+      const std::uint8_t outcome = in.u8();
+      const auto endedMs = static_cast<std::int64_t>(in.number());
+      std::vector<std::string> lines;
+      in.lines(lines);
+      const std::uint32_t dropped = in.u32();
+      if (!in.ok() || outcomeName(static_cast<Outcome>(outcome)).empty()) return false;
+      record.outcome = static_cast<Outcome>(outcome);
+      record.endedMs = endedMs;
+      record.lines.insert(record.lines.end(), std::make_move_iterator(lines.begin()),
+                          std::make_move_iterator(lines.end()));
+      record.linesDropped += dropped;
+      return true;
+    }
     default:
       return false;
   }
-  return in.ok();
 }
 
 }  // namespace
@@ -363,15 +380,15 @@ bool readJournal(std::span<const std::uint8_t> bytes, JournalContents& out) {
   JournalIndex index;
   if (!scanJournal(bytes, index)) return false;
   std::map<std::uint64_t, std::size_t> byId;
-  std::size_t readable = bytes.empty() ? 0 : kJournalMark.size();
   for (const EntrySpan& entry : index.entries) {
-    std::uint64_t id = 0;
+    // A whole entry that does not read (damage its checksum missed, a later version's
+    // field) is passed over like one of an unknown record, so the entries after it stay
+    // readable and the reader and the compaction agree on what the journal holds.
     const auto payload = bytes.subspan(entry.offset + kFrameHeader, entry.size - kFrameHeader);
-    if (!apply(payload, out.records, byId, id)) break;
-    readable = entry.offset + entry.size;
+    (void)apply(payload, out.records, byId);
   }
-  out.readableBytes = readable;
-  out.tornBytes = bytes.size() - readable;
+  out.readableBytes = index.readableBytes;
+  out.tornBytes = index.tornBytes;
   return true;
 }
 

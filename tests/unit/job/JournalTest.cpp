@@ -359,4 +359,51 @@ TEST(JournalFormat, EntriesOfUnknownRecordsAreReadAndPassedOver) {
   EXPECT_EQ(finished, 0u);
 }
 
+TEST(JournalFormat, AWholeEntryThatDoesNotReadIsPassedOverAndChangesNothing) {
+  // Checksummed entries that still do not read: a copy entry cut one byte short and framed
+  // again, and an outcome no version writes. Neither touches the record, and the entries
+  // after them are read as if they were not there.
+  const auto reframed = [](job::Bytes entry, std::size_t cut) {
+    job::Bytes payload(entry.begin() + 8, entry.end() - static_cast<std::ptrdiff_t>(cut));
+    job::Bytes out(8);
+    const auto length = static_cast<std::uint32_t>(payload.size());
+    const std::uint32_t crc = job::crc32(payload);
+    for (std::size_t k = 0; k < 4; ++k) {
+      out[k] = static_cast<std::uint8_t>(length >> (8 * k));
+      out[4 + k] = static_cast<std::uint8_t>(crc >> (8 * k));
+    }
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+  };
+  job::JobRecord record;
+  record.id = 1;
+  record.printerName = std::u16string(1, u'P');
+  job::Bytes bytes(job::kJournalMark.begin(), job::kJournalMark.end());
+  const std::vector<std::string> lines{"StartPagePrinter Error "};
+  for (const job::Bytes& entry :
+       {job::acceptedEntry(record), reframed(job::copyEntry(1, copyOf(0, {7, 8}), lines), 1),
+        job::outcomeEntry(1, static_cast<job::Outcome>(9), 5, lines, 1)}) {
+    bytes.insert(bytes.end(), entry.begin(), entry.end());
+  }
+  job::JournalContents read;
+  ASSERT_TRUE(job::readJournal(bytes, read));
+  ASSERT_EQ(read.records.size(), 1u);
+  EXPECT_TRUE(read.records[0].copies.empty());
+  EXPECT_TRUE(read.records[0].lines.empty());
+  EXPECT_FALSE(read.records[0].outcome);
+  EXPECT_EQ(read.records[0].linesDropped, 0u);
+
+  for (const job::Bytes& entry : {job::copyEntry(1, copyOf(0, {7, 8}), {}),
+                                  job::outcomeEntry(1, job::Outcome::kPrinted, 6, {}, 0)}) {
+    bytes.insert(bytes.end(), entry.begin(), entry.end());
+  }
+  ASSERT_TRUE(job::readJournal(bytes, read));
+  ASSERT_EQ(read.records.size(), 1u);
+  ASSERT_EQ(read.records[0].copies.size(), 1u);
+  EXPECT_EQ(read.records[0].copies[0].pages, (std::vector<std::uint64_t>{7, 8}));
+  EXPECT_EQ(read.records[0].outcome, job::Outcome::kPrinted);
+  EXPECT_EQ(read.readableBytes, bytes.size());
+  EXPECT_EQ(read.tornBytes, 0u);
+}
+
 }  // namespace
