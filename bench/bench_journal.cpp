@@ -61,6 +61,7 @@ void journalOneJob(job::Journal& journal, std::uint32_t jobId, const char16_t* p
   auto log = journal.accept(request(jobId, printer));
   log->documentEnding();
   log->copyDone(job::CopyRecord{0, true, true, 0, 4, {312, 1480, 97}});
+  log->copySettled();
   log->runEnded(job::RunEnd::kCopiesDone);
 }
 
@@ -152,6 +153,7 @@ class TimedPrinter : public platform::Printer {
     tEndedAt = Clock::now();
     return ended;
   }
+  bool settleDoc() override { return p_->settleDoc(); }
   bool enumJobs(std::vector<platform::JobEntry>& entries) override { return p_->enumJobs(entries); }
   bool deleteJob(const platform::JobEntry& entry) override { return p_->deleteJob(entry); }
 
@@ -207,17 +209,21 @@ struct Windows {
 
 /// Passes a run's events to its log and times each copy's windows.
 class WindowTimer : public job::JobEvents {
+  static double us(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+  }
+
  public:
   WindowTimer(job::JobEvents& log, Windows& windows) : log_(log), windows_(windows) {}
   void line(std::string_view line) override { log_.line(line); }
   void emptyPage(std::uint32_t page) override { log_.emptyPage(page); }
   void documentEnding() override { log_.documentEnding(); }
   void copyDone(const job::CopyRecord& copy) override {
-    log_.copyDone(copy);  // appends the copy's entry on this thread, then syncs
-    const auto us = [](Clock::duration d) {
-      return std::chrono::duration<double, std::micro>(d).count();
-    };
+    log_.copyDone(copy);  // appends the copy's entry on this thread
     windows_.writtenUs.push_back(us(tAppendedAt - tEndedAt));
+  }
+  void copySettled() override {
+    log_.copySettled();  // after the spooler's sync of the document, the entry's
     windows_.durableUs.push_back(us(Clock::now() - tEndedAt));
   }
   void runEnded(job::RunEnd end) override { log_.runEnded(end); }

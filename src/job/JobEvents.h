@@ -25,12 +25,16 @@ class JobEvents {
   /// Page `page` was found empty; its file is deleted next, so later copies, and a run
   /// taken up again after a restart, must not wait for it.
   virtual void emptyPage(std::uint32_t page) = 0;
-  /// The spooler is about to be asked to end a copy's document; copyDone() follows. Once
-  /// the process is closing this waits for the process to end instead, so that no
-  /// document ends that copyDone() can't record.
+  /// The spooler is about to be asked to end a copy's document; copyDone() and
+  /// copySettled() follow. Once the process is closing this waits for the process to end
+  /// instead, so that no document ends that copyDone() can't record.
   virtual void documentEnding() = 0;
-  /// A copy is over: its document was ended (or its end failed).
+  /// A copy is over: its document was ended (or its end failed). Comes right after the
+  /// spooler's end of the document; what it records must be written at once.
   virtual void copyDone(const CopyRecord& copy) = 0;
+  /// After copyDone(), once the spooler has made the ended document durable: what
+  /// copyDone() wrote is made durable now.
+  virtual void copySettled() = 0;
   /// The run is over: the printer is closed and its lock released.
   virtual void runEnded(RunEnd end) = 0;
 };
@@ -42,6 +46,7 @@ class NoJobEvents : public JobEvents {
   void emptyPage(std::uint32_t) override {}
   void documentEnding() override {}
   void copyDone(const CopyRecord&) override {}
+  void copySettled() override {}
   void runEnded(RunEnd) override {}
 };
 

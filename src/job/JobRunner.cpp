@@ -184,13 +184,16 @@ class JobRun {
   }
 
   /// Ends the copy's document and reports the copy at once, so that little time passes
-  /// between the document's end and its record. A copy whose document could not be
+  /// between the document's end and its record; the spooler makes the document durable
+  /// only after that, and the record follows it. A copy whose document could not be
   /// ended makes the next one wait, longer with each such copy in a row.
   void endCopy(std::uint32_t copy) {
     events_.documentEnding();
     const bool ended = printer_->endDoc();
     events_.copyDone(
         CopyRecord{copy, ended, lastPageSent_, heightClass_, pageIndex_, tally_.pages()});
+    if (ended && !printer_->settleDoc()) explainSpoolerFailure();
+    events_.copySettled();
     if (ended) {
       failedCopiesInARow_ = 0;
       return;

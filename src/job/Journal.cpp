@@ -48,13 +48,22 @@ void JobLog::documentEnding() {
 }
 
 void JobLog::copyDone(const CopyRecord& copy) {
-  // The entry goes first: the time from the document's end to here is the window in
-  // which a crash makes the copy be sent again.
-  write(copyEntry(record_.id, copy, pendingLines_), true);
-  journal_.documentEnded();
+  // The entry goes first, written but not yet synced: the time from the document's end
+  // to here is the window in which a crash of the process makes the copy be sent again.
+  // copySettled() syncs it once the spooler has made the document durable.
+  write(copyEntry(record_.id, copy, pendingLines_), false);
   pendingLines_.clear();
   ++copiesOver_;
   allPrinted_ = allPrinted_ && copy.ended && copy.lastPage;
+}
+
+void JobLog::copySettled() {
+  std::string why;
+  if (!journal_.syncAppended(why) && !failureReported_ && !why.empty()) {
+    failureReported_ = true;
+    journal_.report(why);
+  }
+  journal_.documentEnded();
 }
 
 void JobLog::runEnded(RunEnd end) {
@@ -158,7 +167,18 @@ bool Journal::append(const Bytes& entry, bool durable, std::string& why) {
   std::unique_lock lock(mutex_);
   if (!usable_ || !store_.append(entry, why)) return false;
   const std::uint64_t mine = ++appended_;
-  while (durable && synced_ < mine) {
+  return !durable || syncThrough(lock, mine, why);
+}
+
+bool Journal::syncAppended(std::string& why) {
+  std::unique_lock lock(mutex_);
+  if (!usable_) return false;
+  return syncThrough(lock, appended_, why);
+}
+
+bool Journal::syncThrough(std::unique_lock<std::mutex>& lock, std::uint64_t entry,
+                          std::string& why) {
+  while (synced_ < entry) {
     if (syncing_) {
       syncs_.wait(lock);  // a sync is running; the next one covers this entry
       continue;

@@ -41,6 +41,7 @@ class JobLog : public JobEvents {
   void emptyPage(std::uint32_t page) override;
   void documentEnding() override;
   void copyDone(const CopyRecord& copy) override;
+  void copySettled() override;
   void runEnded(RunEnd end) override;
 
   /// The record as it was accepted or read back, with the lines and the outcome of this
@@ -98,6 +99,11 @@ class Journal {
   /// Appends one entry, and when `durable` returns once it is on stable storage; false
   /// with `why` set when it can't be written.
   bool append(const Bytes& entry, bool durable, std::string& why);
+  /// Returns once every entry appended so far is on stable storage; false with `why` set
+  /// when the sync fails.
+  bool syncAppended(std::string& why);
+  /// Syncs until entry number `entry` is covered; `lock` holds mutex_.
+  bool syncThrough(std::unique_lock<std::mutex>& lock, std::uint64_t entry, std::string& why);
   /// Counts a finished record and compacts once enough have gathered.
   void finished();
   /// Rewrites the journal with the records kept; `lock` holds mutex_.

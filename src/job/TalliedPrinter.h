@@ -47,6 +47,7 @@ class TalliedPrinter : public platform::Printer {
   }
   bool endPage() override { return target_->endPage(); }
   bool endDoc() override { return target_->endDoc(); }
+  bool settleDoc() override { return target_->settleDoc(); }
   bool enumJobs(std::vector<platform::JobEntry>& entries) override {
     return target_->enumJobs(entries);
   }

@@ -68,6 +68,12 @@ class Printer {
   virtual bool write(std::span<const std::uint8_t> bytes) = 0;
   virtual bool endPage() = 0;
   virtual bool endDoc() = 0;
+  /// Makes the last ended document's publication durable where the spooler publishes it
+  /// first and syncs after (the directory spooler syncs the folder its rename changed).
+  /// The runner calls it once the copy's journal entry is written: a crash between the
+  /// document's appearance and that write sends the copy again, so that time is kept to
+  /// the write alone. Spoolers that end a document durably have nothing to do.
+  virtual bool settleDoc() { return true; }
 
   /// Lists up to 100 jobs into a 6400-byte listing: the entries that fit, or none when
   /// the listing fails or does not fit. Returns the listing's result.

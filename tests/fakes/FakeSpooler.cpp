@@ -78,6 +78,7 @@ class FakePrinter : public platform::Printer {
     doc_ = -1;
     return true;
   }
+  bool settleDoc() override { return !spooler_.fails("SettleDoc"); }
   bool enumJobs(std::vector<platform::JobEntry>& entries) override {
     entries.clear();
     if (spooler_.fails("EnumJobs")) return false;

@@ -35,7 +35,7 @@ class FakeSpooler : public platform::Spooler {
  public:
   /// Operation names used in `calls` and `failOn`: "OpenPrinter", "GetPrinter",
   /// "GetPrinterData", "StartDocPrinter", "StartPagePrinter", "WritePrinter",
-  /// "EndPagePrinter", "EndDocPrinter", "EnumJobs", "SetJob", "ClosePrinter".
+  /// "EndPagePrinter", "EndDocPrinter", "SettleDoc", "EnumJobs", "SetJob", "ClosePrinter".
   FakePrinterState& addPrinter(const std::u16string& name);
   FakePrinterState& printer(const std::u16string& name) { return printers_.at(name); }
 

@@ -207,14 +207,14 @@ bool DirectoryDocument::endPage(std::uint32_t& error) {
   return true;
 }
 
-bool DirectoryDocument::finish(std::uint32_t& error) {
+bool DirectoryDocument::finish(std::uint32_t& error, Fd& unsettled) {
   pageOpen_ = false;
   if (writeError_ != 0) {
     error = writeError_;
     return false;
   }
   if (!writeDescription(error)) return false;
-  if (!publish(error)) {
+  if (!publish(error, unsettled)) {
     (void)::unlinkat(documentsDir_.get(), jsonName(number_).c_str(), 0);
     return false;
   }
@@ -239,24 +239,26 @@ bool DirectoryDocument::writeDescription(std::uint32_t& error) {
   return true;
 }
 
-bool DirectoryDocument::publish(std::uint32_t& error) {
+bool DirectoryDocument::publish(std::uint32_t& error, Fd& unsettled) {
   int targetDir = documentsDir_.get();
   std::string target = binName(number_);
   if (info_.outputFile) {
     targetDir = printerDir_;
     target = base::toUtf8(*info_.outputFile);
   }
+  // The folder the rename changes is synced after it, by the caller (see finish()).
+  Fd changed(::fcntl(targetDir, F_DUPFD_CLOEXEC, 0));
   // The bytes, and the folder that holds the .part and the .json, reach the disk before
-  // the name that publishes them; the rename itself is made durable after it. rename()
-  // replaces an earlier output file, or a link standing in its place, in one step. The
-  // .part stays open, and locked, until it has its final name.
-  if (::fsync(file_.get()) != 0 || ::fsync(documentsDir_.get()) != 0 ||
-      ::renameat(documentsDir_.get(), partName(number_).c_str(), targetDir, target.c_str()) != 0 ||
-      ::fsync(targetDir) != 0) {
+  // the name that publishes them. rename() replaces an earlier output file, or a link
+  // standing in its place, in one step. The .part stays open, and locked, until it has
+  // its final name.
+  if (!changed || ::fsync(file_.get()) != 0 || ::fsync(documentsDir_.get()) != 0 ||
+      ::renameat(documentsDir_.get(), partName(number_).c_str(), targetDir, target.c_str()) != 0) {
     error = lastSystemError();
     return false;
   }
   file_.reset();
+  unsettled = std::move(changed);
   return true;
 }
 

@@ -45,8 +45,10 @@ class DirectoryDocument {
   bool write(std::span<const std::uint8_t> bytes, std::uint32_t& error);
   bool endPage(std::uint32_t& error);
   /// Ends an open page, then publishes the document as the file header says. A document
-  /// one of whose writes failed is not published: it fails with that write's error.
-  bool finish(std::uint32_t& error);
+  /// one of whose writes failed is not published: it fails with that write's error. Its
+  /// bytes and description are on the disk before the rename that publishes it; the
+  /// rename is durable once `unsettled`, the folder it changed, is synced.
+  bool finish(std::uint32_t& error, Fd& unsettled);
 
   /// Removes from the folder `documentsDir` the .part files of documents whose writer
   /// ended without finishing them (a writer holds a lock on its .part), with their
@@ -60,7 +62,7 @@ class DirectoryDocument {
 
  private:
   bool writeDescription(std::uint32_t& error);
-  bool publish(std::uint32_t& error);
+  bool publish(std::uint32_t& error, Fd& unsettled);
 
   int printerDir_;
   Fd documentsDir_;

@@ -2,6 +2,7 @@
 #include "platform/posix/DirectoryPrinter.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -107,7 +108,19 @@ std::uint32_t DirectoryPrinter::getData(std::string_view name, std::span<std::ui
   return platform::kErrorSuccess;
 }
 
+DirectoryPrinter::~DirectoryPrinter() {
+  (void)settleDoc();
+}
+
+bool DirectoryPrinter::settleDoc() {
+  if (!unsettled_) return true;
+  const Fd changed = std::move(unsettled_);
+  if (::fsync(changed.get()) == 0) return true;
+  return failDocument(settle_ + " published but not synced in " + path_, lastSystemError());
+}
+
 bool DirectoryPrinter::startDoc(const platform::DocInfo& info) {
+  (void)settleDoc();
   if (!present()) return false;
   if (document_) return fail(platform::kErrorInvalidPrinterState);
   std::uint32_t error = 0;
@@ -150,10 +163,14 @@ bool DirectoryPrinter::endDoc() {
   }
   std::uint32_t error = 0;
   // Whether it is published or not, the document is over; a failed one leaves nothing.
-  const bool published = document_->finish(error);
+  (void)settleDoc();  // an earlier document's, if nobody asked
+  const bool published = document_->finish(error, unsettled_);
   const std::string name = documentName(*document_);
   document_.reset();
-  if (published) return true;
+  if (published) {
+    settle_ = name;
+    return true;
+  }
   // A document that lost a write is dropped; its write already said why.
   if (!documentFailure_.empty()) {
     setSpoolerFailure(error, documentFailure_);

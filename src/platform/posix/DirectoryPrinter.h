@@ -36,6 +36,10 @@ class DirectoryPrinter : public platform::Printer {
   bool write(std::span<const std::uint8_t> bytes) override;
   bool endPage() override;
   bool endDoc() override;
+  /// Syncs the folder the last published document was renamed into. A printer closed or
+  /// a document started first does it then.
+  bool settleDoc() override;
+  ~DirectoryPrinter() override;
 
   /// Once the printer's folder is removed, every call fails with 1801 (getData returns
   /// it), and a started document is dropped at endDoc().
@@ -56,6 +60,8 @@ class DirectoryPrinter : public platform::Printer {
   std::string path_;
   std::string documentFailure_;                  // the line of the started document's failed write
   std::unique_ptr<DirectoryDocument> document_;  // the started document, if any
+  Fd unsettled_;        // the folder of the last published document, until it is synced
+  std::string settle_;  // that document's name, for the line of a failed sync
 };
 
 }  // namespace posix

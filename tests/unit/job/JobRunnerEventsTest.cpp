@@ -189,4 +189,51 @@ TEST_F(JobRunnerEventsTest, APageFileThatCannotBeDeletedIsNamed) {
   EXPECT_EQ(debug.lines, (Lines{"page file not deleted \n"}));
 }
 
+/// Passes events to the journal's log and notes the copy's two in the spooler's calls.
+class NotedEvents : public job::JobEvents {
+ public:
+  NotedEvents(job::JobEvents& log, std::vector<std::string>& calls) : log_(log), calls_(calls) {}
+  void line(std::string_view line) override { log_.line(line); }
+  void emptyPage(std::uint32_t page) override { log_.emptyPage(page); }
+  void documentEnding() override { log_.documentEnding(); }
+  void copyDone(const job::CopyRecord& copy) override {
+    calls_.push_back("copyDone");
+    log_.copyDone(copy);
+  }
+  void copySettled() override {
+    calls_.push_back("copySettled");
+    log_.copySettled();
+  }
+  void runEnded(job::RunEnd end) override { log_.runEnded(end); }
+
+ private:
+  job::JobEvents& log_;
+  std::vector<std::string>& calls_;
+};
+
+TEST_F(JobRunnerEventsTest, ACopysRecordIsWrittenBeforeTheSpoolerSettlesItsDocumentAndSyncedAfter) {
+  addPage(1, "page one, the last..", 2);
+  const job::JobRequest request{kPrinter, kJob, 2, u'T', 0, 1000u};
+  spooler.failOn("EndDocPrinter", 2);
+  spooler.failOn("SettleDoc", 1, 5, "spoolrelayer: document 00000001 not synced \n");
+  auto log = journal.accept(request);
+  NotedEvents events(*log, spooler.calls);
+  spooler.calls.clear();
+  debug.lines.clear();
+  job::runJob(ports, request, events);
+  std::vector<std::string> ends;
+  std::copy_if(spooler.calls.begin(), spooler.calls.end(), std::back_inserter(ends),
+               [](const std::string& c) {
+                 return c == "EndDocPrinter" || c == "copyDone" || c == "SettleDoc" ||
+                        c == "copySettled";
+               });
+  // Copy 1 ends; copy 2's end fails, so there is nothing to settle.
+  EXPECT_EQ(ends, (Lines{"EndDocPrinter", "copyDone", "SettleDoc", "copySettled", "EndDocPrinter",
+                         "copyDone", "copySettled"}));
+  // A document that could not be synced after it was published says so.
+  EXPECT_NE(std::find(debug.lines.begin(), debug.lines.end(),
+                      "spoolrelayer: document 00000001 not synced \n"),
+            debug.lines.end());
+}
+
 }  // namespace
