@@ -130,34 +130,6 @@ Child::Child(const std::vector<std::string>& argv, const std::string& stderrPath
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (!stderrPath.empty()) {
-    // Not O_CLOEXEC: this is the child's standard error from its exec on.
-    posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-  }
-  std::vector<char*> args = cArgs(argv);
-  const int rc = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-  std::string errText;
-  std::thread errReader([&] { errText = readAll(errPipe[0]); });
-  const std::string outText = readAll(outPipe[0]);
-  errReader.join();
-  ::close(outPipe[0]);
-  ::close(errPipe[0]);
-  if (out) out->assign(outText.begin(), outText.end());
-  if (err) *err = errText;
-  if (rc != 0) return -1;
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-Child::Child(const std::vector<std::string>& argv, const std::string& stderrPath) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (!stderrPath.empty()) {
     // No O_CLOEXEC: the target descriptor is closed before the open, so the open gets 2
     // itself, and close-on-exec would take the child's standard error away at its start.
     posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,

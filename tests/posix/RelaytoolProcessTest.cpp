@@ -145,7 +145,7 @@ TEST_F(RelaytoolProcess, BadOptionsAndUnreadablePagesExitWithTwo) {
 namespace {
 
 TEST_F(RelaytoolProcess, AnEmptyDocumentGoesToStandardOutputAsNothing) {
-  dir.write("empty", {});
+  dir.write("empty", std::string());
   EXPECT_EQ(run("process " + path("empty")), 0) << readAll(err());
   EXPECT_EQ(readAll(out()), "");
   EXPECT_EQ(readAll(err()), "");
@@ -154,13 +154,11 @@ TEST_F(RelaytoolProcess, AnEmptyDocumentGoesToStandardOutputAsNothing) {
 TEST_F(RelaytoolProcess, OutputThatCannotBeWrittenSaysWhy) {
   dir.write("p1", pageFile(text("0123456789ABCDEF"), 2));
   EXPECT_EQ(run("process -o " + path("no/such/folder/out.bin") + " " + path("p1")), 1);
-  EXPECT_EQ(readAll(err()), "relaytool process: cannot write " +
-                                (dir.path() / "no/such/folder/out.bin").string() +
+  EXPECT_EQ(readAll(err()), "relaytool process: cannot write " + (dir / "no/such/folder/out.bin") +
                                 ": No such file or directory\n");
-  std::filesystem::create_symlink(dir.path() / "p1", dir.path() / "link");
+  std::filesystem::create_symlink(dir / "p1", dir / "link");
   EXPECT_EQ(run("process " + path("link")), 2);
-  EXPECT_EQ(readAll(err()), "relaytool process: cannot read page file " +
-                                (dir.path() / "link").string() +
+  EXPECT_EQ(readAll(err()), "relaytool process: cannot read page file " + (dir / "link") +
                                 ": a symbolic link (the relay opens none)\n");
 }
 
@@ -206,15 +204,15 @@ TEST_F(RelaytoolProcess, PostSaysWhyItFailed) {
   EXPECT_EQ(readAll(err()),
             "relaytool post: no relay is listening on endpoint '" + endpoint + "'\n");
   // The page file was put in place whole before the notice was tried.
-  EXPECT_TRUE(std::filesystem::exists(dir.path() / "pub/TIVORAN/TIVORAN_00000001_00000001.bin"));
+  EXPECT_TRUE(dir.exists("pub/TIVORAN/TIVORAN_00000001_00000001.bin"));
 
-  dir.write("file", {});
+  dir.write("file", std::string());
   EXPECT_EQ(run("post --printer P --job-id 1 --public-dir " + path("file") + " " + path("p1")), 1);
-  EXPECT_EQ(readAll(err()), "relaytool post: cannot create " +
-                                (dir.path() / "file/TIVORAN").string() + ": Not a directory\n");
+  EXPECT_EQ(readAll(err()),
+            "relaytool post: cannot create " + (dir / "file/TIVORAN") + ": Not a directory\n");
   EXPECT_EQ(run("post --printer P --job-id 1 " + path("missing")), 2);
-  EXPECT_EQ(readAll(err()), "relaytool post: cannot read " + (dir.path() / "missing").string() +
-                                ": No such file or directory\n");
+  EXPECT_EQ(readAll(err()),
+            "relaytool post: cannot read " + (dir / "missing") + ": No such file or directory\n");
   EXPECT_EQ(run("post --printer P --job-id x1 " + path("p1")), 2);
   EXPECT_EQ(readAll(err()), "relaytool post: bad value for --job-id: 'x1'\n");
 }
