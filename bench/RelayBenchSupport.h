@@ -38,17 +38,14 @@ class RelayUnderTest {
 
   /// Writes the one page of job `jobId` (the last page of its document).
   void writePage(std::uint32_t jobId, const std::vector<std::uint8_t>& stream) {
-    const auto n = static_cast<std::uint32_t>(stream.size());
-    std::vector<std::uint8_t> file(5 + stream.size());
-    file[0] = static_cast<std::uint8_t>(n);
-    file[1] = static_cast<std::uint8_t>(n >> 8);
-    file[2] = static_cast<std::uint8_t>(n >> 16);
-    file[3] = static_cast<std::uint8_t>(n >> 24);
-    file[4] = 2;
-    std::copy(stream.begin(), stream.end(), file.begin() + 5);
+    e2e::writeFile(pagePath(jobId), e2e::pageFile(stream, 2));
+  }
+
+  /// Where the driver puts page 1 of job `jobId`.
+  std::string pagePath(std::uint32_t jobId) const {
     char name[64];
     std::snprintf(name, sizeof name, "/public/TIVORAN/TIVORAN_%08X_00000001.bin", jobId);
-    e2e::writeFile(tmp_.path() + name, file);
+    return tmp_.path() + name;
   }
 
   /// Posts the notice of a one-copy job for `printer` (ASCII); retries until the relay's

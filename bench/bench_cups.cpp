@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,9 +186,90 @@ void BM_SpoolRelayerCupsJobs(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * kBatch * state.range(0));
 }
 
+/// The number of completed jobs CUPS lists for `queue`; -1 on failure.
+int completedJobs(http_t* http, const std::string& queue) {
+  cups_job_t* jobs = nullptr;
+  const int n = cupsGetJobs2(http, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_COMPLETED);
+  cupsFreeJobs(n < 0 ? 0 : n, jobs);
+  return n;
+}
+
+/// Waits until CUPS lists `count` completed jobs for `queue`, polling every 5 ms.
+bool waitForCompleted(http_t* http, const std::string& queue, int count) {
+  const auto deadline = std::chrono::steady_clock::now() + kDeadline;
+  while (completedJobs(http, queue) < count) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+/// Straight libcups and the whole relay in turns, a batch of each per iteration (which
+/// goes first alternates), each timed from its first submission until CUPS lists its 20
+/// jobs completed, with the same gentle polling for both; the queue is purged between
+/// batches, untimed. Taking turns lets both see the same machine, which on a shared one
+/// changes from minute to minute. Reports jobs per second of each and how much longer a
+/// job takes through the relay.
+void BM_RelayBesideLibcups(benchmark::State& state) {
+  if (!std::getenv("CUPS_SERVER")) {
+    state.SkipWithError("CUPS_SERVER is not set: run through scripts/with-cups-test-server");
+    return;
+  }
+  const std::string queue = queueName();
+  posix::UniqueHttp http = posix::connectTo(cupsServer(), ippPort());
+  if (!http) {
+    state.SkipWithError("cannot reach the scheduler");
+    return;
+  }
+  (void)cupsCancelJob2(http.get(), queue.c_str(), CUPS_JOBID_ALL, 1);
+  bench::RelayUnderTest relay("cups");
+  const auto size = static_cast<std::size_t>(state.range(0));
+  const std::vector<char> page = pageOf(size);
+  const auto relayPage = bench::textPage(size);
+  std::uint32_t jobId = 1;
+  using Seconds = std::chrono::duration<double>;
+  // One batch made by `submit`: its time, or nullopt when a job failed.
+  const auto timeBatch = [&](auto submit) -> std::optional<Seconds> {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kBatch; ++i) {
+      if (!submit()) return std::nullopt;
+    }
+    if (!waitForCompleted(http.get(), queue, kBatch)) return std::nullopt;
+    const Seconds took = std::chrono::steady_clock::now() - start;
+    (void)cupsCancelJob2(http.get(), queue.c_str(), CUPS_JOBID_ALL, 1);
+    return took;
+  };
+  const auto straight = [&] { return submitRaw(http.get(), queue, page) != 0; };
+  const auto relayed = [&] {
+    relay.writePage(jobId, relayPage);
+    return relay.post(queue, jobId++);
+  };
+  Seconds libcupsTime{0};
+  Seconds relayTime{0};
+  bool relayFirst = false;
+  for (auto _ : state) {
+    std::optional<Seconds> relayTook = relayFirst ? timeBatch(relayed) : std::nullopt;
+    const std::optional<Seconds> libcupsTook = timeBatch(straight);
+    if (!relayFirst) relayTook = timeBatch(relayed);
+    if (!libcupsTook || !relayTook) {
+      state.SkipWithError("a job was not accepted or did not complete");
+      return;
+    }
+    libcupsTime += *libcupsTook;
+    relayTime += *relayTook;
+    state.SetIterationTime(relayTook->count());
+    relayFirst = !relayFirst;
+  }
+  const double jobs = static_cast<double>(state.iterations() * kBatch);
+  state.counters["libcups_jobs_per_s"] = jobs / libcupsTime.count();
+  state.counters["relay_jobs_per_s"] = jobs / relayTime.count();
+  state.counters["relay_adds_pct"] = 100.0 * (relayTime.count() / libcupsTime.count() - 1.0);
+}
+
 BENCHMARK(BM_LibcupsRawJobs)->Arg(1024)->Arg(65536)->UseRealTime()->MinTime(3.0);
 BENCHMARK(BM_CupsSpoolerRelayJobs)->Arg(1024)->Arg(65536)->UseRealTime()->MinTime(3.0);
 BENCHMARK(BM_SpoolRelayerCupsJobs)->Arg(1024)->Arg(65536)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_RelayBesideLibcups)->Arg(1024)->Arg(65536)->UseManualTime()->MinTime(12.0);
 
 }  // namespace
 

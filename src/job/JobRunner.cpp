@@ -151,15 +151,16 @@ class JobRun {
     output_.reset();
     const std::u16string path =
         pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, pageIndex_);
+    if (!folderWatch_) folderWatch_ = ports_.files.watchFolder(spoolDirectory_);
     std::unique_ptr<platform::PageFile> file = ports_.files.open(path);
     if (!file) {
       if (retriesAndWaits_ >= kPageWaits) return false;
-      ports_.clock.sleepMs(kPageWaitMs);
-      ++retriesAndWaits_;
+      waitForPageFile();
       return true;
     }
     if (!printer_->startPage()) {
       debug().write("StartPagePrinter Error \n");
+      pauseEndMs_.reset();  // the copy ends; the next one counts its own pauses
       return false;
     }
     std::uint64_t fullSize = 0;
@@ -180,12 +181,30 @@ class JobRun {
     }
     // The page is processed and, after the document's last page, closed by one 0x00.
     const bool lastPage = sendLoadedPage(*pageBuffer, pageJob);
+    pauseEndMs_.reset();  // a page sent starts the count of pauses again
     pageBuffer.reset();
     file.reset();
     ++pageIndex_;
     retriesAndWaits_ = 0;
     (void)printer_->endPage();
     return !lastPage;
+  }
+
+  /// Waits for the rest of the current 100 ms pause, or less when the folder changes
+  /// first. A pause counts once its 100 ms have passed on the clock, however many changes
+  /// woke the run during it, so the waits for a page file still end after 300 pauses of
+  /// 100 ms. A pause under way when a file opens goes on after a skipped empty file and
+  /// ends with a page sent or with the copy, as the count itself does.
+  void waitForPageFile() {
+    const std::uint64_t now = ports_.clock.nowMs();
+    if (!pauseEndMs_) pauseEndMs_ = now + kPageWaitMs;
+    if (now < *pauseEndMs_) {
+      (void)folderWatch_->waitForChange(static_cast<std::uint32_t>(*pauseEndMs_ - now));
+    }
+    if (ports_.clock.nowMs() >= *pauseEndMs_) {
+      ++retriesAndWaits_;
+      pauseEndMs_.reset();
+    }
   }
 
   /// Deletes the page files below the number where the last copy stopped, always
@@ -220,6 +239,8 @@ class JobRun {
   platform::DocInfo docInfo_;
   PrinterSettings settings_;
   page::OutputBuffer output_;
+  std::unique_ptr<platform::FolderWatch> folderWatch_;  // made before the first page's open
+  std::optional<std::uint64_t> pauseEndMs_;             // the end of the pause under way
   std::uint32_t pageIndex_ = 0;
   /// One count serves the document-start retries and the page-file waits alike: it is 0
   /// before the first copy and after each document start and each page sent, and left

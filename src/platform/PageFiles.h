@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include "platform/FolderWatch.h"
+
 namespace platform {
 
 /// A page file opened for reading with no sharing. Destroying it closes the file.
@@ -26,6 +28,9 @@ class PageFiles {
   virtual std::unique_ptr<PageFile> open(const std::u16string& path) = 0;
   /// Deletes the file; the result is not examined.
   virtual void remove(const std::u16string& path) = 0;
+  /// A watch on `folder`, the folder of the page files; never null. Made before the first
+  /// open of a page, so a file that arrives after a failed open ends the next wait.
+  virtual std::unique_ptr<FolderWatch> watchFolder(const std::u16string& folder) = 0;
   /// The separator between folder and file names: '\\' on Windows, '/' elsewhere.
   virtual char16_t separator() const = 0;
 };

@@ -51,6 +51,29 @@ class FakeFile : public platform::PageFile {
   int& openNow_;
 };
 
+class FakeFolderWatch : public platform::FolderWatch {
+ public:
+  FakeFolderWatch(FakePageFiles& files, platform::Clock& clock, std::u16string folder)
+      : files_(files), clock_(clock), folder_(std::move(folder)), seenMs_(clock.nowMs()) {}
+
+  bool waitForChange(std::uint32_t ms) override {
+    const std::uint64_t now = clock_.nowMs();
+    const std::optional<std::uint64_t> next = files_.nextChange(folder_, seenMs_);
+    const bool changed = next && *next <= now + ms;
+    const std::uint64_t until = changed ? std::max(*next, now) : now + ms;
+    if (until > now) clock_.sleepMs(static_cast<std::uint32_t>(until - now));
+    seenMs_ = until;
+    if (changed) ++files_.wakeUps;
+    return changed;
+  }
+
+ private:
+  FakePageFiles& files_;
+  platform::Clock& clock_;
+  std::u16string folder_;
+  std::uint64_t seenMs_;  // changes up to this time have been seen
+};
+
 }  // namespace
 
 std::unique_ptr<platform::NamedLockHandle> FakeNamedLocks::create(std::u16string_view name,
@@ -71,6 +94,26 @@ std::unique_ptr<platform::PageFile> FakePageFiles::open(const std::u16string& pa
     return nullptr;
   }
   return std::make_unique<FakeFile>(it->second, openNow);
+}
+
+std::unique_ptr<platform::FolderWatch> FakePageFiles::watchFolder(const std::u16string& folder) {
+  watched.push_back(folder);
+  return std::make_unique<FakeFolderWatch>(*this, clock_, folder);
+}
+
+std::optional<std::uint64_t> FakePageFiles::nextChange(const std::u16string& folder,
+                                                       std::uint64_t afterMs) const {
+  std::optional<std::uint64_t> next;
+  const auto consider = [&](std::uint64_t at) {
+    if (at > afterMs && (!next || at < *next)) next = at;
+  };
+  const std::u16string prefix = folder + separator();
+  for (const auto& [path, file] : files) {
+    if (path.starts_with(prefix)) consider(file.appearsAtMs);
+  }
+  for (std::uint64_t at : changesAtMs) consider(at);
+  if (changeEveryMs > 0) consider((afterMs / changeEveryMs + 1) * changeEveryMs);
+  return next;
 }
 
 }  // namespace fakes

@@ -61,6 +61,9 @@ class FakeKnownFolders : public platform::KnownFolders {
 
 /// Page files kept in memory. A file may appear only once the clock reaches a time,
 /// may be held open by its writer, and may report a size or read count of its own.
+/// A watched folder changes when one of its files appears, at each of `changesAtMs`, and
+/// every `changeEveryMs` when that is set; a wait advances the clock to the first change
+/// it has not seen, or by its whole time when none comes sooner.
 class FakePageFiles : public platform::PageFiles {
  public:
   struct File {
@@ -78,12 +81,21 @@ class FakePageFiles : public platform::PageFiles {
     removed.push_back(path);
     files.erase(path);
   }
+  std::unique_ptr<platform::FolderWatch> watchFolder(const std::u16string& folder) override;
   char16_t separator() const override { return u'/'; }
+
+  /// The time of the folder's first change after `afterMs`; none when no more come.
+  std::optional<std::uint64_t> nextChange(const std::u16string& folder,
+                                          std::uint64_t afterMs) const;
 
   std::map<std::u16string, File> files;
   std::vector<std::u16string> removed;
   int openAttempts = 0;
   int openNow = 0;
+  std::vector<std::uint64_t> changesAtMs;
+  std::uint32_t changeEveryMs = 0;
+  std::vector<std::u16string> watched;  // the folder of every watch made
+  int wakeUps = 0;                      // waits that a change ended early
 
  private:
   platform::Clock& clock_;

@@ -7,9 +7,11 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,6 +54,40 @@ class JobList {
   cups_job_t* jobs_ = nullptr;
   int count_ = -1;
 };
+
+/// The IPP operations in the private scheduler's access log, which logs every request.
+std::vector<std::string> loggedOperations() {
+  std::ifstream log(env("CUPS_TEST_ROOT") + "/log/access_log");
+  std::vector<std::string> operations;
+  for (std::string line; std::getline(log, line);) {
+    // ... "POST / HTTP/1.1" 200 226 Get-Printer-Attributes successful-ok
+    std::istringstream fields(line.substr(line.rfind('"') + 1));
+    std::string status, size, operation;
+    if (fields >> status >> size >> operation) operations.push_back(operation);
+  }
+  return operations;
+}
+
+/// Asks the scheduler for its default queue, an operation nothing else here uses, and
+/// waits until the log shows it: every request before it has been logged by then.
+/// Returns the count of operations logged, the marker's included.
+std::size_t markTheLog(http_t* http) {
+  const posix::UniqueIpp response(cupsDoRequest(http, ippNewRequest(IPP_OP_CUPS_GET_DEFAULT), "/"));
+  const auto deadline = std::chrono::steady_clock::now() + kJobDeadline;
+  for (;;) {
+    const std::vector<std::string> operations = loggedOperations();
+    if (!operations.empty() && operations.back() == "CUPS-Get-Default") return operations.size();
+    if (std::chrono::steady_clock::now() >= deadline) return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+std::size_t openDescriptors() {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++n;
+  return n;
+}
 
 // ---- no scheduler needed ----------------------------------------------------------
 
@@ -334,6 +370,36 @@ TEST_F(CupsSpoolerTest, ARemovedJobIsPurgedFromTheHistory) {
   JobList jobs(http_.get(), queue_);
   ASSERT_TRUE(jobs.ok());
   EXPECT_EQ(jobs.find(id), nullptr);
+}
+
+TEST_F(CupsSpoolerTest, ARunAsksFourRequestsOverOneConnection) {
+  // What a run asks of the scheduler: the queue's attributes at the open, the job and its
+  // document, and the listing for the finished-job removal; nothing twice, and all of it
+  // over the printer's one connection.
+  const std::size_t before = markTheLog(http_.get());
+  ASSERT_GT(before, 0u);
+  const std::size_t descriptors = openDescriptors();
+  auto printer = spooler_.openQueue(base::toUtf16(queue_));
+  ASSERT_NE(printer, nullptr);
+  EXPECT_EQ(openDescriptors(), descriptors + 1);
+  ASSERT_TRUE(printer->startDoc(myDocument()));
+  ASSERT_TRUE(printer->startPage());
+  ASSERT_TRUE(printer->write(fakes::hex("41 42 43 00")));
+  ASSERT_TRUE(printer->endPage());
+  ASSERT_TRUE(printer->endDoc());
+  std::vector<JobEntry> entries;
+  ASSERT_TRUE(printer->enumJobs(entries));
+  EXPECT_EQ(openDescriptors(), descriptors + 1);
+  printer.reset();
+  EXPECT_EQ(openDescriptors(), descriptors);
+
+  const std::size_t after = markTheLog(http_.get());
+  ASSERT_GT(after, before);
+  const std::vector<std::string> operations = loggedOperations();
+  const std::vector<std::string> asked(operations.begin() + static_cast<std::ptrdiff_t>(before),
+                                       operations.begin() + static_cast<std::ptrdiff_t>(after) - 1);
+  EXPECT_EQ(asked, (std::vector<std::string>{"Get-Printer-Attributes", "Create-Job",
+                                             "Send-Document", "Get-Jobs"}));
 }
 
 TEST_F(CupsSpoolerTest, CallsOutOfOrderAndOtherDataTypesFail) {

@@ -204,7 +204,7 @@ TEST_F(RelaytoolProcess, PostSaysWhyItFailed) {
   EXPECT_EQ(readAll(err()),
             "relaytool post: no relay is listening on endpoint '" + endpoint + "'\n");
   // The page file was put in place whole before the notice was tried.
-  EXPECT_TRUE(dir.exists("pub/TIVORAN/TIVORAN_00000001_00000001.bin"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "pub/TIVORAN/TIVORAN_00000001_00000001.bin"));
 
   dir.write("file", std::string());
   EXPECT_EQ(run("post --printer P --job-id 1 --public-dir " + path("file") + " " + path("p1")), 1);

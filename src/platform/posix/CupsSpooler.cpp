@@ -101,6 +101,26 @@ UniqueIpp send(http_t* http, ipp_t* request, std::uint32_t notFound) {
   return response;
 }
 
+/// Creates a job named `title` on `http` with one Create-Job request and returns its id,
+/// or 0 with the scheduler's status in cupsLastError(). cupsCreateJob would first ask
+/// twice for the queue's attributes (the destination, then its information), which the
+/// open of the printer has already asked for.
+int createJob(http_t* http, const std::string& uri, const std::string& title) {
+  ipp_t* request = newRequest(IPP_OP_CREATE_JOB, uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title.c_str());
+  char resource[HTTP_MAX_URI] = "/";
+  char scheme[32];
+  char user[256];
+  char host[256];
+  int port = 0;
+  (void)httpSeparateURI(HTTP_URI_CODING_ALL, uri.c_str(), scheme, sizeof scheme, user, sizeof user,
+                        host, sizeof host, &port, resource, sizeof resource);
+  UniqueIpp response(cupsDoRequest(http, request, resource));
+  if (!response || failed(cupsLastError())) return 0;
+  ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
+  return id ? ippGetInteger(id, 0) : 0;
+}
+
 bool isStringValue(ipp_tag_t tag) {
   return tag == IPP_TAG_NAME || tag == IPP_TAG_NAMELANG || tag == IPP_TAG_TEXT ||
          tag == IPP_TAG_TEXTLANG || tag == IPP_TAG_KEYWORD;
@@ -167,7 +187,20 @@ CupsPrinter::~CupsPrinter() {
 void CupsPrinter::abortDocument() {
   docHttp_.reset();  // breaks off the document's request
   pageOpen_ = false;
-  if (jobId_ != 0) (void)cupsCancelJob2(http_.get(), name_.c_str(), jobId_, 0);
+  http_t* http = connection();
+  if (http && jobId_ != 0) (void)cupsCancelJob2(http, name_.c_str(), jobId_, 0);
+}
+
+http_t* CupsPrinter::connection() {
+  if (!http_) http_ = connectTo(host_.c_str(), port_);
+  if (!http_) setError(platform::kErrorServerUnavailable);
+  return http_.get();
+}
+
+void CupsPrinter::documentEnded() {
+  if (!http_) http_ = std::move(docHttp_);
+  docHttp_.reset();
+  pageOpen_ = false;
 }
 
 bool CupsPrinter::queryInfoSize(std::uint32_t& needed) {
@@ -209,18 +242,15 @@ bool CupsPrinter::startDoc(const platform::DocInfo& info) {
     setError(platform::kErrorInvalidDatatype);
     return false;
   }
-  // The document gets a connection of its own: the job listing and deletion stay usable
-  // on the printer's connection while it streams.
-  docHttp_ = connectTo(host_.c_str(), port_);
-  if (!docHttp_) {
-    setError(platform::kErrorServerUnavailable);
-    return false;
-  }
+  // The document streams on the printer's connection; a query while it is open gets a
+  // connection of its own (connection()), and the printer's comes back when it ends.
+  if (!connection()) return false;
+  docHttp_ = std::move(http_);
   const std::string title = jobTitle(info.docName);
-  jobId_ = cupsCreateJob(docHttp_.get(), name_.c_str(), title.c_str(), 0, nullptr);
+  jobId_ = createJob(docHttp_.get(), uri_, title);
   if (jobId_ == 0) {
     setError(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName));
-    docHttp_.reset();
+    documentEnded();
     return false;
   }
   if (cupsStartDocument(docHttp_.get(), name_.c_str(), jobId_, title.c_str(), CUPS_FORMAT_RAW, 1) !=
@@ -277,19 +307,20 @@ bool CupsPrinter::endDoc() {
     abortDocument();
     return false;
   }
-  docHttp_.reset();
-  pageOpen_ = false;
+  documentEnded();
   return true;
 }
 
 bool CupsPrinter::enumJobs(std::vector<platform::JobEntry>& entries) {
   entries.clear();
+  http_t* http = connection();
+  if (!http) return false;
   ipp_t* request = newRequest(IPP_OP_GET_JOBS, uri_);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
   static const char* const kAttributes[] = {"job-id", "job-state", "job-state-reasons"};
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
                 kAttributes);
-  UniqueIpp response = send(http_.get(), request, platform::kErrorInvalidPrinterName);
+  UniqueIpp response = send(http, request, platform::kErrorInvalidPrinterName);
   if (!response) return false;
 
   // The response holds one group of job attributes per job.
@@ -341,8 +372,9 @@ bool CupsPrinter::deleteJob(const platform::JobEntry& entry) {
     setError(platform::kErrorInvalidParameter);
     return false;
   }
-  const ipp_status_t status =
-      cupsCancelJob2(http_.get(), name_.c_str(), static_cast<int>(entry.jobId), 1);
+  http_t* http = connection();
+  if (!http) return false;
+  const ipp_status_t status = cupsCancelJob2(http, name_.c_str(), static_cast<int>(entry.jobId), 1);
   if (status != IPP_STATUS_OK) {
     setError(errorFor(status, platform::kErrorInvalidParameter));
     return false;

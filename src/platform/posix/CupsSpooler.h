@@ -31,8 +31,9 @@ namespace posix {
 /// job is never removed. An unknown state gives 0.
 std::uint32_t jobStatusFor(int ippJobState, bool incoming);
 
-/// An open CUPS queue. It holds one connection to the scheduler for queries and the job
-/// listing, and one more for each document while that document is being sent.
+/// An open CUPS queue. It holds one connection to the scheduler, kept open from the open
+/// to the close: the queue's attributes, the job and its document, the job listing all go
+/// over it. Only a query made while a document is being sent gets a second one.
 class CupsPrinter : public platform::Printer {
  public:
   CupsPrinter(UniqueHttp http, std::string host, int port, std::string name, std::string deviceUri,
@@ -74,6 +75,11 @@ class CupsPrinter : public platform::Printer {
 
  private:
   void abortDocument();
+  /// The connection for a request: the printer's, made again when the open document
+  /// holds it or it was lost. Null with the error set when the scheduler cannot be reached.
+  http_t* connection();
+  /// Gives the document's connection back to the printer.
+  void documentEnded();
 
   UniqueHttp http_;
   std::string host_;
@@ -82,7 +88,7 @@ class CupsPrinter : public platform::Printer {
   std::string uri_;
   std::string deviceUri_;
   std::map<std::string, std::string> values_;
-  UniqueHttp docHttp_;  // the open document's connection; null when none is open
+  UniqueHttp docHttp_;  // the open document's connection, taken from http_; null when none
   bool pageOpen_ = false;
   int jobId_ = 0;
 };

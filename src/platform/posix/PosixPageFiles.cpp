@@ -52,4 +52,8 @@ void PosixPageFiles::remove(const std::u16string& path) {
   (void)::unlink(base::toUtf8(path).c_str());
 }
 
+std::unique_ptr<platform::FolderWatch> PosixPageFiles::watchFolder(const std::u16string& folder) {
+  return watches_.watch(base::toUtf8(folder));
+}
+
 }  // namespace posix

@@ -66,4 +66,8 @@ void Win32PageFiles::remove(const std::u16string& path) {
   (void)DeleteFileW(name.c_str());
 }
 
+std::unique_ptr<platform::FolderWatch> Win32PageFiles::watchFolder(const std::u16string& folder) {
+  return watches_.watch(folder);
+}
+
 }  // namespace win32

@@ -3,6 +3,8 @@
 
 #include "platform/KnownFolders.h"
 #include "platform/PageFiles.h"
+#include "platform/win32/Win32Clock.h"
+#include "platform/win32/Win32FolderWatches.h"
 
 namespace win32 {
 
@@ -19,9 +21,19 @@ class Win32KnownFolders : public platform::KnownFolders {
 /// open fails with a sharing violation and counts as not there yet.
 class Win32PageFiles : public platform::PageFiles {
  public:
+  Win32PageFiles() : watches_(ownClock_) {}
+  /// Waits on `pollingClock` where a folder cannot be watched.
+  explicit Win32PageFiles(platform::Clock& pollingClock) : watches_(pollingClock) {}
+
   std::unique_ptr<platform::PageFile> open(const std::u16string& path) override;
   void remove(const std::u16string& path) override;
+  /// A change notification on the folder, one per folder for all runs.
+  std::unique_ptr<platform::FolderWatch> watchFolder(const std::u16string& folder) override;
   char16_t separator() const override { return u'\\'; }
+
+ private:
+  Win32Clock ownClock_;
+  Win32FolderWatches watches_;
 };
 
 }  // namespace win32

@@ -134,6 +134,75 @@ TEST_F(JobRunnerTest, LatePageIsPolledEveryHundredMilliseconds) {
   EXPECT_EQ(files.openAttempts, 51);
 }
 
+TEST_F(JobRunnerTest, LatePageIsSentWhenItArrivesNotAtTheNextPause) {
+  addPage(1, "page one, plain text", 2).appearsAtMs = 5050;
+  run(1);
+  ASSERT_EQ(printer.documents.size(), 1u);
+  EXPECT_EQ(printer.documents[0].bytes(), fakes::concat({text("page one, plain text"), {0}}));
+  // Fifty whole pauses, then the file's arrival ends the 51st halfway.
+  EXPECT_EQ(countSleeps(100), 50);
+  EXPECT_EQ(clock.now, 5050u);
+  EXPECT_EQ(files.openAttempts, 52);
+  EXPECT_EQ(files.wakeUps, 1);
+  // One watch for the run, on the spool directory.
+  EXPECT_EQ(files.watched, (std::vector<std::u16string>{u"/pub/TIVORAN"}));
+}
+
+TEST_F(JobRunnerTest, FolderChangingEveryMillisecondDoesNotStretchTheWait) {
+  // Every change wakes the run and it tries the file again, but only time counts: each
+  // copy still ends after 300 pauses of 100 ms.
+  files.changeEveryMs = 1;
+  addPage(1, "page one, plain text", 0);
+  run(2);
+  ASSERT_EQ(printer.documents.size(), 2u);
+  for (const auto& doc : printer.documents) {
+    EXPECT_EQ(doc.pages.size(), 1u);
+    EXPECT_TRUE(doc.ended);
+  }
+  EXPECT_EQ(clock.now, 60'000u);
+  EXPECT_EQ(files.wakeUps, 60'000);
+  EXPECT_EQ(files.openAttempts, 2 * (1 + 30'001));
+  // Changes at odd moments do not stretch it either.
+  files.changeEveryMs = 0;
+  files.changesAtMs = {60'001, 60'050, 60'099, 60'100, 60'150, 75'555};
+  clock.now = 60'000;
+  printer.documents.clear();
+  run(1);
+  EXPECT_EQ(clock.now, 90'000u);
+}
+
+TEST_F(JobRunnerTest, WaitsCountFromTheLastPageSent) {
+  files.changeEveryMs = 7;
+  addPage(1, "page one, plain text", 0);
+  addPage(2, "page two, plain text", 0).appearsAtMs = 20'050;
+  run(1);
+  ASSERT_EQ(printer.documents.size(), 1u);
+  EXPECT_EQ(printer.documents[0].pages.size(), 2u);
+  // Page 3 never comes: 300 pauses from the moment page 2 was sent.
+  EXPECT_EQ(clock.now, 20'050u + 30'000u);
+}
+
+TEST_F(JobRunnerTest, SkippedEmptyFileDoesNotRestartTheCount) {
+  // The empty page 1 arrives halfway through the 101st pause; page 2 never does. The
+  // wait for page 2 goes on in that pause, so the copy ends when polling would have
+  // ended it: 300 pauses after the document start.
+  files.files[path(1)].appearsAtMs = 10'050;
+  run(1);
+  EXPECT_EQ(countLines("GetFileSizeEx FALSE \n"), 1);
+  EXPECT_EQ(clock.now, 30'000u);
+}
+
+TEST_F(JobRunnerTest, CopyEndedByAPageThatCannotStartLeavesNoPauseBehind) {
+  // Copy 1 finds the empty page 1 halfway through a pause and cannot start it. Copy 2
+  // skips it and gets 300 whole pauses for the missing page 2.
+  files.files[path(1)].appearsAtMs = 5050;
+  spooler.failOn("StartPagePrinter", 1);
+  run(2);
+  EXPECT_EQ(countLines("StartPagePrinter Error \n"), 1);
+  EXPECT_EQ(countLines("GetFileSizeEx FALSE \n"), 1);
+  EXPECT_EQ(clock.now, 5050u + 30'000u);
+}
+
 TEST_F(JobRunnerTest, MissingPageEndsEachCopyAfterThreeHundredWaits) {
   addPage(1, "page one, plain text", 0);
   addPage(3, "page three, the last", 2);

@@ -1,0 +1,106 @@
+#include "platform/posix/PosixFolderWatches.h"
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "base/SharedWait.h"
+#include "platform/posix/Fd.h"
+
+namespace posix {
+
+/// A file closed after writing, or renamed into the folder.
+constexpr std::uint32_t kChangeEvents = IN_CLOSE_WRITE | IN_MOVED_TO;
+
+class PosixFolderWatches::Watched {
+ public:
+  /// Null when the folder cannot be watched.
+  static std::shared_ptr<Watched> start(const std::string& folder) {
+    Fd inotify(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    if (!inotify ||
+        ::inotify_add_watch(inotify.get(), folder.c_str(), kChangeEvents | IN_ONLYDIR) < 0) {
+      return nullptr;
+    }
+    return std::make_shared<Watched>(std::move(inotify));
+  }
+
+  explicit Watched(Fd inotify) : inotify_(std::move(inotify)) {}
+
+  std::uint64_t changes() { return wait_.count(); }
+  bool gone() { return wait_.gone(); }
+  bool waitPast(std::uint64_t& seen, std::uint32_t ms) {
+    return wait_.waitPast(seen, ms, [this](std::uint32_t limit) { return read(limit); });
+  }
+
+ private:
+  /// Waits up to `ms` for events and reads all there are. The watch is gone when the
+  /// kernel dropped it (IN_IGNORED) or the descriptor fails; a lost event (the queue's
+  /// overflow) counts as a change.
+  base::SharedWait::Seen read(std::uint32_t ms) {
+    using Seen = base::SharedWait::Seen;
+    pollfd ready{inotify_.get(), POLLIN, 0};
+    const int polled = ::poll(&ready, 1, static_cast<int>(ms));
+    if (polled == 0 || (polled < 0 && errno == EINTR)) return Seen::nothing;
+    if (polled < 0) return Seen::gone;
+    Seen seen = Seen::nothing;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(inotify_.get(), buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if ((event->mask & IN_IGNORED) != 0) return Seen::gone;
+        if ((event->mask & (kChangeEvents | IN_Q_OVERFLOW)) != 0) seen = Seen::change;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    return seen;
+  }
+
+  Fd inotify_;
+  base::SharedWait wait_;
+};
+
+namespace {
+
+class PosixFolderWatch : public platform::FolderWatch {
+ public:
+  PosixFolderWatch(std::shared_ptr<PosixFolderWatches::Watched> watched,
+                   platform::Clock& pollingClock)
+      : watched_(std::move(watched)),
+        pollingClock_(pollingClock),
+        seen_(watched_ ? watched_->changes() : 0) {}
+
+  bool waitForChange(std::uint32_t ms) override {
+    if (!watched_ || watched_->gone()) {
+      pollingClock_.sleepMs(ms);
+      return false;
+    }
+    return watched_->waitPast(seen_, ms);
+  }
+
+ private:
+  std::shared_ptr<PosixFolderWatches::Watched> watched_;
+  platform::Clock& pollingClock_;
+  std::uint64_t seen_;
+};
+
+}  // namespace
+
+PosixFolderWatches::~PosixFolderWatches() = default;
+
+std::unique_ptr<platform::FolderWatch> PosixFolderWatches::watch(const std::string& folder) {
+  std::shared_ptr<Watched> watched;
+  {
+    const std::lock_guard lock(mutex_);
+    std::shared_ptr<Watched>& slot = folders_[folder];
+    if (!slot || slot->gone()) slot = Watched::start(folder);
+    watched = slot;
+  }
+  return std::make_unique<PosixFolderWatch>(std::move(watched), pollingClock_);
+}
+
+}  // namespace posix
