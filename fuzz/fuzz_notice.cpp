@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   request.copyCount %= 4;  // bounded so a run stays short
 
   fakes::FakeSpooler spooler;
-  spooler.addPrinter(name).queue = {{request.jobId, 0x80}};
+  spooler.addPrinter(name).queue = {{request.jobId, 0x80, std::nullopt}};
   fakes::FakeNamedLocks locks;
   fakes::FakeKnownFolders folders;
   fakes::FakeClock clock;

@@ -34,14 +34,16 @@ job::JobRequest readNotice(std::span<const std::uint8_t, kNoticeSize> notice,
   return request;
 }
 
-void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice) {
+void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice,
+                 std::optional<std::uint32_t> sender) {
   if (!notice || !notice->ok() || notice->size() < kNoticeSize) {
     ports.debug.write("PrintThread pArguments Error \n");
     return;
   }
   std::u16string printerName;
-  const job::JobRequest request = readNotice(
+  job::JobRequest request = readNotice(
       std::span<const std::uint8_t, kNoticeSize>(notice->data(), kNoticeSize), printerName);
+  request.sender = sender;
   job::runJob(ports, request);
 }
 
@@ -55,14 +57,15 @@ void noticeListener(AppPorts& ports) {
   for (;;) {
     auto block = std::make_unique<base::HeapBlock>(base::HeapBlock::zeroed(kNoticeSize));
     if (!block->ok()) return;  // closes the endpoint, freeing its name
-    const platform::ReadResult result = reader->read(block->span());
+    std::optional<std::uint32_t> sender;
+    const platform::ReadResult result = reader->read(block->span(), sender);
     if (result == platform::ReadResult::kClosed) return;
     if (result != platform::ReadResult::kMessage) continue;  // the block is freed
     // The thread owns the block from here; if it can't start, the block is freed.
     auto owned = std::make_shared<std::unique_ptr<base::HeapBlock>>(std::move(block));
     job::JobPorts& jobPorts = ports.job;
     (void)ports.threads.startDetached(
-        [&jobPorts, owned] { printThread(jobPorts, std::move(*owned)); });
+        [&jobPorts, owned, sender] { printThread(jobPorts, std::move(*owned), sender); });
   }
 }
 

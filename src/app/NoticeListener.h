@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -37,8 +38,10 @@ struct AppPorts {
 /// only when the endpoint can't be created, a block can't be had, or it is closed.
 void noticeListener(AppPorts& ports);
 
-/// Runs the job of one notice block and frees the block.
-void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice);
+/// Runs the job of one notice block and frees the block. `sender` is the account that
+/// posted the notice, where the endpoint told it.
+void printThread(job::JobPorts& ports, std::unique_ptr<base::HeapBlock> notice,
+                 std::optional<std::uint32_t> sender = std::nullopt);
 
 /// Keeps the listener the main thread started last, across console connects and
 /// disconnects, as the session window does.

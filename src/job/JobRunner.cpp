@@ -152,7 +152,7 @@ class JobRun {
     const std::u16string path =
         pageFilePath(spoolDirectory_, ports_.files.separator(), request_.jobId, pageIndex_);
     if (!folderWatch_) folderWatch_ = ports_.files.watchFolder(spoolDirectory_);
-    std::unique_ptr<platform::PageFile> file = ports_.files.open(path);
+    std::unique_ptr<platform::PageFile> file = ports_.files.open(path, request_.sender);
     if (!file) {
       if (retriesAndWaits_ >= kPageWaits) return false;
       waitForPageFile();
@@ -220,7 +220,7 @@ class JobRun {
 
   void tail() {
     if (printer_) {
-      (void)removeFinishedJob(*printer_, request_.jobId);
+      (void)removeFinishedJob(*printer_, request_.jobId, request_.sender);
       printer_.reset();
     }
     if (lock_) {
@@ -294,12 +294,15 @@ std::u16string pageFilePath(std::u16string_view spoolDirectory, char16_t separat
   return path;
 }
 
-bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId) {
+bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId,
+                       std::optional<std::uint32_t> sender) {
   std::vector<platform::JobEntry> entries;
   const bool listed = printer.enumJobs(entries);
+  const bool anyOwner = !sender || *sender == platform::kSuperuser;
   for (const platform::JobEntry& entry : entries) {
     if (entry.jobId == jobId && (entry.status == platform::kJobStatusPrinted ||
                                  entry.status == platform::kJobStatusComplete)) {
+      if (!anyOwner && entry.owner != sender) return listed;  // another account's job
       return printer.deleteJob(entry);
     }
   }

@@ -54,7 +54,11 @@ std::u16string pageFilePath(std::u16string_view spoolDirectory, char16_t separat
                             std::uint32_t jobId, std::uint32_t page);
 
 /// Deletes the driver's job `jobId` if the queue lists it as printed or complete
-/// (exactly one of those two bits). Returns the spooler's result.
-bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId);
+/// (exactly one of those two bits). Returns the spooler's result. When the notice's
+/// `sender` is known and is not the superuser, only a job that belongs to the sender
+/// is deleted: another account's job, or one whose owner the spooler doesn't tell, is
+/// left as if it were not listed.
+bool removeFinishedJob(platform::Printer& printer, std::uint32_t jobId,
+                       std::optional<std::uint32_t> sender);
 
 }  // namespace job

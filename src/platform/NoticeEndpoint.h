@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 namespace platform {
@@ -19,7 +20,9 @@ class NoticeReader {
   virtual ~NoticeReader() = default;
   /// Blocks until one whole message arrives and copies it into `dest` (at most
   /// dest.size() bytes). A longer message is dropped whole and gives kFailed once.
-  virtual ReadResult read(std::span<std::uint8_t> dest) = 0;
+  /// With a message, `sender` is the account that posted it where the endpoint can tell
+  /// (the kernel-checked uid on Linux); a mailslot can't, and leaves it empty.
+  virtual ReadResult read(std::span<std::uint8_t> dest, std::optional<std::uint32_t>& sender) = 0;
 };
 
 class NoticeEndpoint {

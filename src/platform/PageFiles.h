@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -25,7 +26,11 @@ class PageFiles {
   virtual ~PageFiles() = default;
   /// Opens an existing file for reading with no sharing. Null when it is missing, is
   /// still held by its writer, is not a regular file, or can't be opened for any reason.
-  virtual std::unique_ptr<PageFile> open(const std::u16string& path) = 0;
+  /// `sender` is the account that posted the job's notice, where known: a file that
+  /// belongs to neither that account nor the superuser is null too, unless the sender is
+  /// the superuser. Without a sender owners are not looked at.
+  virtual std::unique_ptr<PageFile> open(const std::u16string& path,
+                                         std::optional<std::uint32_t> sender) = 0;
   /// Deletes the file; the result is not examined.
   virtual void remove(const std::u16string& path) = 0;
   /// A watch on `folder`, the folder of the page files; never null. Made before the first

@@ -35,10 +35,15 @@ struct DocInfo {
   std::u16string dataType;
 };
 
+/// The superuser's account: its notices may reach every job.
+inline constexpr std::uint32_t kSuperuser = 0;
+
 /// One entry of the printer's job listing.
 struct JobEntry {
   std::uint32_t jobId = 0;
   std::uint32_t status = 0;
+  /// The account the job belongs to, where the spooler tells it (a uid on Linux).
+  std::optional<std::uint32_t> owner;
 };
 
 /// An open printer. Destroying it closes the printer.

@@ -2,14 +2,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -171,13 +176,77 @@ std::optional<int> Child::waitExit(std::chrono::milliseconds limit) {
   return code;
 }
 
+std::string lockDirFor(const std::string& publicDir) {
+  return publicDir + ".locks";
+}
+
 std::unique_ptr<Child> startRelay(const std::string& program, const std::string& publicDir,
                                   const std::string& spooler, const std::string& endpoint,
-                                  const std::string& logPath) {
-  return std::make_unique<Child>(
-      std::vector<std::string>{program, "--public-dir", publicDir, "--spooler", spooler,
-                               "--endpoint", endpoint},
-      logPath);
+                                  const std::string& logPath,
+                                  const std::vector<std::string>& wrapper) {
+  makeDirs(publicDir + "/TIVORAN");
+  if (::mkdir(lockDirFor(publicDir).c_str(), 0700) != 0 && errno != EEXIST) return nullptr;
+  std::vector<std::string> argv = wrapper;
+  argv.insert(argv.end(), {program, "--public-dir", publicDir, "--spooler", spooler, "--endpoint",
+                           endpoint, "--lock-dir", lockDirFor(publicDir)});
+  return std::make_unique<Child>(argv, logPath);
+}
+
+Bytes notice(const std::string& printer, std::uint32_t jobId, std::uint32_t copies) {
+  Bytes n(552, 0);
+  for (std::size_t i = 0; i < printer.size() && i < 259; ++i) {
+    n[2 * i] = static_cast<std::uint8_t>(printer[i]);  // ASCII names in these tests
+  }
+  for (std::size_t k = 0; k < 4; ++k) {
+    n[520 + k] = static_cast<std::uint8_t>(jobId >> (8 * k));
+    n[524 + k] = static_cast<std::uint8_t>(copies >> (8 * k));
+  }
+  return n;
+}
+
+bool sendNotice(const std::string& endpoint, const Bytes& message) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (endpoint.size() + 1 > sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path + 1, endpoint.data(), endpoint.size());
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + endpoint.size());
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  ssize_t sent;
+  do {
+    sent =
+        ::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&addr), length);
+  } while (sent < 0 && errno == EINTR);
+  ::close(fd);
+  return sent == static_cast<ssize_t>(message.size());
+}
+
+Watch::Watch(const std::string& path, std::uint32_t mask)
+    : fd_(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+  if (fd_ >= 0) wd_ = ::inotify_add_watch(fd_, path.c_str(), mask);
+}
+
+Watch::~Watch() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool Watch::waitFor(std::uint32_t mask, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+    for (ssize_t at = 0; at < n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      if ((event->mask & mask) != 0) return true;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+    if (n > 0) continue;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd wait{fd_, POLLIN, 0};
+    (void)::poll(&wait, 1, static_cast<int>(left.count()));
+  }
 }
 
 std::optional<int> stopRelay(Child& relay, std::chrono::milliseconds limit) {

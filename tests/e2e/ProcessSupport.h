@@ -56,10 +56,42 @@ class Child {
 };
 
 /// Starts the relay program `program` on `publicDir` with `spooler` ("dir:ROOT" or "cups")
-/// and the notice endpoint `endpoint`, its standard error going to `logPath`.
+/// and the notice endpoint `endpoint`, its standard error going to `logPath`. The public
+/// folder's TIVORAN is made when missing, and the lock folder is `publicDir` + ".locks"
+/// (made 0700 when missing). `wrapper` goes before the program (setpriv, prlimit).
 std::unique_ptr<Child> startRelay(const std::string& program, const std::string& publicDir,
                                   const std::string& spooler, const std::string& endpoint,
-                                  const std::string& logPath);
+                                  const std::string& logPath,
+                                  const std::vector<std::string>& wrapper = {});
+
+/// The lock folder startRelay() gives the relay on `publicDir`.
+std::string lockDirFor(const std::string& publicDir);
+
+/// A 552-byte job notice as a driver posts it.
+Bytes notice(const std::string& printer, std::uint32_t jobId, std::uint32_t copies);
+
+/// Sends `message` as one datagram to the abstract socket `endpoint`, waiting while the
+/// reader's queue is full; false when no one reads there.
+bool sendNotice(const std::string& endpoint, const Bytes& message);
+
+/// Watches a folder, or a file, with inotify and waits for its events.
+class Watch {
+ public:
+  /// `mask` is the inotify events to watch for (IN_CLOSE, IN_DELETE, ...).
+  Watch(const std::string& path, std::uint32_t mask);
+  ~Watch();
+  Watch(const Watch&) = delete;
+  Watch& operator=(const Watch&) = delete;
+
+  bool ok() const { return fd_ >= 0 && wd_ >= 0; }
+  /// Waits up to `limit` for an event of `mask` (on the watched file itself, or on any
+  /// name in the watched folder); true when one came.
+  bool waitFor(std::uint32_t mask, std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+ private:
+  int fd_ = -1;
+  int wd_ = -1;
+};
 
 /// Ends a running relay as its service manager would (SIGTERM) and returns its exit code,
 /// or nullopt when it did not end within `limit`.

@@ -188,6 +188,39 @@ TEST_F(RelayEndToEnd, FinishedDriverJobIsRemovedFromTheQueue) {
   EXPECT_TRUE(e2e::exists(queue + "41"));  // 0x90 is not exactly printed
 }
 
+// A link planted at the temporary name `relaytool post` would use (it knows the pid: the
+// shell execs the tool in its own place) is neither followed nor harmed by the post.
+TEST_F(RelayEndToEnd, PostNeverWritesThroughAPlantedTemporaryName) {
+  const std::string target = tmp.path() + "/precious";
+  ASSERT_TRUE(e2e::writeFile(target, {'k', 'e', 'e', 'p'}));
+  e2e::makeDirs(publicDir() + "/TIVORAN");
+  const std::string stem = publicDir() + "/TIVORAN/.TIVORAN_0000001F_00000001.bin";
+  const auto pages = writePages({pageFile("a receipt posted past a planted link\n", 2)}, "l");
+  std::vector<std::string> argv{"/bin/sh",
+                                "-c",
+                                "ln -s \"$1\" \"$2.$$\" && shift 2 && exec \"$@\"",
+                                "sh",
+                                target,
+                                stem,
+                                e2e::builtProgram("tools/relaytool"),
+                                "post",
+                                "--printer",
+                                "Kasse 1",
+                                "--job-id",
+                                "31",
+                                "--public-dir",
+                                publicDir(),
+                                "--endpoint",
+                                endpoint,
+                                pages[0]};
+  std::string err;
+  ASSERT_TRUE(e2e::waitUntil([&] { return e2e::runProgram(argv, nullptr, &err) == 0; })) << err;
+  const std::vector<Bytes> got = documents("Kasse 1", 1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], expected("Kasse 1", pages));
+  EXPECT_EQ(e2e::readFile(target), (Bytes{'k', 'e', 'e', 'p'}));
+}
+
 TEST_F(RelayEndToEnd, TerminationWhileAJobWaitsEndsAtOnceAndLeavesNoHalfDocument) {
   const auto pages = writePages({pageFile("page one of a job whose end never comes\n", 0)}, "t");
   post("Kasse 1", 9, 1, pages);

@@ -2,6 +2,7 @@
 // scheduler of scripts/cups-test-server (CUPS_SERVER and CUPS_TEST_ROOT set), compared
 // with what `relaytool process` gives for the same pages and printer data.
 #include <signal.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -128,9 +129,28 @@ class RelayOnCups : public ::testing::Test {
     ASSERT_TRUE(e2e::waitUntil([&] { return e2e::runProgram(argv) == 0; }));
   }
 
+  /// Submits a small raw job as root, waits until it completes, and returns its id.
+  std::uint32_t finishedJobOfRoot() {
+    Bytes lpOut;
+    const std::string driverFile = tmp.path() + "/driver.prn";
+    EXPECT_TRUE(e2e::writeFile(driverFile, text("driver job\n")));
+    EXPECT_EQ(e2e::runProgram({"/usr/bin/lp", "-d", printer, "-o", "raw", driverFile}, &lpOut), 0);
+    const std::string lpText(lpOut.begin(), lpOut.end());
+    const std::size_t idAt = lpText.find(printer + "-");
+    EXPECT_NE(idAt, std::string::npos) << lpText;
+    if (idAt == std::string::npos) return 0;
+    EXPECT_TRUE(e2e::waitUntil([&] { return completedCount() == 1; }, 30s));
+    return static_cast<std::uint32_t>(std::stoul(lpText.substr(idAt + printer.size() + 1)));
+  }
+  bool listed(const std::string& which, std::uint32_t jobId) {
+    return jobs(which).find(printer + "-" + std::to_string(jobId) + " ") != std::string::npos;
+  }
+
   e2e::TempDir tmp;
   std::string cupsRoot;
-  std::string printer = "RELAY_" + std::to_string(::getpid());
+  // A queue per test: the scheduler keeps every test's job history.
+  static inline int queues = 0;
+  std::string printer = "RELAY_" + std::to_string(::getpid()) + "_" + std::to_string(++queues);
   std::string output;
   std::string endpoint = "spr-cups-" + std::to_string(::getpid());
   std::unique_ptr<e2e::Child> relay;
@@ -138,16 +158,8 @@ class RelayOnCups : public ::testing::Test {
 
 TEST_F(RelayOnCups, CopiesArriveAsProcessedWithThePrintersSettingsAndTheDriversJobGoes) {
   // The driver's own job, finished before the relay runs: it must leave the history.
-  Bytes lpOut;
-  const std::string driverFile = tmp.path() + "/driver.prn";
-  ASSERT_TRUE(e2e::writeFile(driverFile, text("driver job\n")));
-  ASSERT_EQ(e2e::runProgram({"/usr/bin/lp", "-d", printer, "-o", "raw", driverFile}, &lpOut), 0);
-  const std::string lpText(lpOut.begin(), lpOut.end());
-  const std::size_t idAt = lpText.find(printer + "-");
-  ASSERT_NE(idAt, std::string::npos) << lpText;
-  const std::uint32_t driverJob =
-      static_cast<std::uint32_t>(std::stoul(lpText.substr(idAt + printer.size() + 1)));
-  ASSERT_TRUE(e2e::waitUntil([&] { return completedCount() == 1; }, 30s));
+  const std::uint32_t driverJob = finishedJobOfRoot();
+  ASSERT_NE(driverJob, 0u);
 
   std::vector<std::string> pages;
   const std::vector<Bytes> sample = samplePages();
@@ -180,6 +192,54 @@ TEST_F(RelayOnCups, CopiesArriveAsProcessedWithThePrintersSettingsAndTheDriversJ
   const Bytes qrSize{0x1D, 0x28, 0x6B, 0x03, 0x00, 0x31, 0x43, 0x08};
   EXPECT_NE(std::search(got.begin(), got.end(), frame.begin(), frame.end()), got.end());
   EXPECT_NE(std::search(got.begin(), got.end(), qrSize.begin(), qrSize.end()), got.end());
+}
+
+// A notice from another account names root's finished job: the relay leaves it.
+TEST_F(RelayOnCups, AnotherAccountsFinishedJobIsNotPurged) {
+  if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "posting as another account needs root and setpriv";
+  }
+  const std::uint32_t driverJob = finishedJobOfRoot();
+  ASSERT_NE(driverJob, 0u);
+  e2e::Watch locks(e2e::lockDirFor(publicDir()), IN_DELETE | IN_CLOSE);
+  ASSERT_TRUE(locks.ok());
+  const std::vector<std::string> asNobody{"/usr/bin/setpriv",
+                                          "--reuid=65534",
+                                          "--regid=65534",
+                                          "--clear-groups",
+                                          "--",
+                                          e2e::builtProgram("tools/relaytool"),
+                                          "post",
+                                          "--printer",
+                                          printer,
+                                          "--job-id",
+                                          std::to_string(driverJob),
+                                          "--copies",
+                                          "0",
+                                          "--endpoint",
+                                          endpoint};
+  ASSERT_TRUE(e2e::waitUntil([&] { return e2e::runProgram(asNobody) == 0; }));
+  ASSERT_TRUE(locks.waitFor(IN_DELETE | IN_CLOSE));  // the run has ended
+  EXPECT_TRUE(listed("completed", driverJob)) << jobs("all");
+
+  post(driverJob, 0, {});  // root's own notice purges it
+  EXPECT_TRUE(e2e::waitUntil([&] { return !listed("completed", driverJob); }, 30s)) << jobs("all");
+}
+
+// Told to end while a document is being sent, the relay cancels its CUPS job rather than
+// leave it incoming for ever.
+TEST_F(RelayOnCups, TerminationCancelsTheJobBeingSent) {
+  const std::string first = tmp.path() + "/first.bin";
+  ASSERT_TRUE(e2e::writeFile(first, pageFile(text("page one; page two never comes\n"), 0)));
+  post(90, 1, {first});
+  ASSERT_TRUE(e2e::waitUntil(
+      [&] { return jobs("not-completed").find(printer + "-") != std::string::npos; }, 30s));
+  EXPECT_EQ(e2e::stopRelay(*relay, 5s), std::optional<int>(0));
+  EXPECT_TRUE(e2e::waitUntil(
+      [&] { return jobs("not-completed").find(printer + "-") == std::string::npos; }, 10s))
+      << jobs("all");
+  EXPECT_EQ(completedCount(), 1) << jobs("all");  // as canceled: it printed nothing
+  EXPECT_EQ(e2e::readFile(output), Bytes{});
 }
 
 }  // namespace

@@ -9,12 +9,14 @@ class FakeReader : public platform::NoticeReader {
  public:
   explicit FakeReader(FakeNoticeEndpoint& endpoint) : endpoint_(endpoint) { endpoint_.open = true; }
   ~FakeReader() override { endpoint_.open = false; }
-  platform::ReadResult read(std::span<std::uint8_t> dest) override {
+  platform::ReadResult read(std::span<std::uint8_t> dest,
+                            std::optional<std::uint32_t>& sender) override {
     if (endpoint_.messages.empty()) return platform::ReadResult::kClosed;
     auto message = std::move(endpoint_.messages.front());
     endpoint_.messages.pop_front();
     if (!message || message->size() > dest.size()) return platform::ReadResult::kFailed;
     std::copy(message->begin(), message->end(), dest.begin());
+    sender = endpoint_.sender;
     return platform::ReadResult::kMessage;
   }
 

@@ -20,7 +20,8 @@ class FakeNoticeEndpoint : public platform::NoticeEndpoint {
   std::unique_ptr<platform::NoticeReader> create(std::uint32_t& error) override;
 
   std::deque<std::optional<std::vector<std::uint8_t>>> messages;
-  bool open = false;  // one reader at a time, as for a mailslot name
+  std::optional<std::uint32_t> sender;  // told with every message
+  bool open = false;                    // one reader at a time, as for a mailslot name
   int creates = 0;
 };
 

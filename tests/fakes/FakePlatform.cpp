@@ -87,8 +87,10 @@ std::unique_ptr<platform::NamedLockHandle> FakeNamedLocks::create(std::u16string
   return std::make_unique<FakeLockHandle>(lock, !alreadyExisted);
 }
 
-std::unique_ptr<platform::PageFile> FakePageFiles::open(const std::u16string& path) {
+std::unique_ptr<platform::PageFile> FakePageFiles::open(const std::u16string& path,
+                                                        std::optional<std::uint32_t> sender) {
   ++openAttempts;
+  senders.push_back(sender);
   auto it = files.find(path);
   if (it == files.end() || it->second.held || clock_.nowMs() < it->second.appearsAtMs) {
     return nullptr;

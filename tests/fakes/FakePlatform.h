@@ -76,7 +76,8 @@ class FakePageFiles : public platform::PageFiles {
   };
   explicit FakePageFiles(platform::Clock& clock) : clock_(clock) {}
 
-  std::unique_ptr<platform::PageFile> open(const std::u16string& path) override;
+  std::unique_ptr<platform::PageFile> open(const std::u16string& path,
+                                           std::optional<std::uint32_t> sender) override;
   void remove(const std::u16string& path) override {
     removed.push_back(path);
     files.erase(path);
@@ -91,6 +92,7 @@ class FakePageFiles : public platform::PageFiles {
   std::map<std::u16string, File> files;
   std::vector<std::u16string> removed;
   int openAttempts = 0;
+  std::vector<std::optional<std::uint32_t>> senders;  // the sender of every open
   int openNow = 0;
   std::vector<std::uint64_t> changesAtMs;
   std::uint32_t changeEveryMs = 0;

@@ -4,6 +4,7 @@
 #include "platform/posix/CupsSpooler.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -342,9 +343,16 @@ TEST_F(CupsSpoolerTest, ADocumentBeingSentIsListedAsSpooling) {
   std::vector<JobEntry> entries;
   ASSERT_TRUE(printer_->enumJobs(entries));
   std::optional<std::uint32_t> status;
-  for (const JobEntry& e : entries)
-    if (e.jobId == static_cast<std::uint32_t>(id)) status = e.status;
+  std::optional<std::uint32_t> owner;
+  for (const JobEntry& e : entries) {
+    if (e.jobId == static_cast<std::uint32_t>(id)) {
+      status = e.status;
+      owner = e.owner;
+    }
+  }
   EXPECT_EQ(status, platform::kJobStatusSpooling);
+  // Its originating user is this process's account.
+  EXPECT_EQ(owner, std::optional<std::uint32_t>(::getuid()));
   EXPECT_TRUE(printer_->endPage());
   EXPECT_TRUE(printer_->endDoc());
   EXPECT_EQ(waitForStatus(id, platform::kJobStatusPrinted), platform::kJobStatusPrinted);
@@ -366,7 +374,7 @@ TEST_F(CupsSpoolerTest, ARemovedJobIsPurgedFromTheHistory) {
   const int id = print({fakes::hex("52 45 4D 4F 56 45")}, 2);
   ASSERT_GT(id, 0);
   ASSERT_EQ(waitForStatus(id, platform::kJobStatusPrinted), platform::kJobStatusPrinted);
-  EXPECT_TRUE(job::removeFinishedJob(*printer_, static_cast<std::uint32_t>(id)));
+  EXPECT_TRUE(job::removeFinishedJob(*printer_, static_cast<std::uint32_t>(id), std::nullopt));
   JobList jobs(http_.get(), queue_);
   ASSERT_TRUE(jobs.ok());
   EXPECT_EQ(jobs.find(id), nullptr);

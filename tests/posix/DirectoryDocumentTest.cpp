@@ -2,6 +2,8 @@
 #include "platform/posix/DirectoryDocument.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -56,6 +58,62 @@ TEST_F(DirectoryDocumentTest, DocumentsAreNumberedWithTheirDescriptions) {
   EXPECT_EQ(root.read("Receipt/documents/00000002.json"),
             "{\"name\": \"My Document\", \"dataType\": \"RAW\", \"outputFile\": null, "
             "\"pages\": [3]}");
+}
+
+TEST_F(DirectoryDocumentTest, DocumentsAreForTheRelayAndItsGroupOnly) {
+  send(*printer, kRawDocument, {{"ab"}});
+  for (const char* name : {"Receipt/documents/00000001.bin", "Receipt/documents/00000001.json"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((root / name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0027, 0u) << name;  // at most 0640 whatever the umask
+  }
+}
+
+// Names a document's writer uses on its way are made anew, never written through a link
+// someone planted; a link at the output file's name is replaced, its target untouched.
+TEST_F(DirectoryDocumentTest, PlantedLinksAreNeverWrittenThrough) {
+  root.write("target", "keep");
+  ASSERT_TRUE(printer->startDoc(kRawDocument));
+  ASSERT_TRUE(printer->startPage());
+  ASSERT_TRUE(printer->write(bytesOf("ab")));
+  // Planted while the document is written, at the name its description goes to first.
+  ASSERT_EQ(::symlink((root / "target").c_str(),
+                      (root / "Receipt/documents/.00000001.json.part").c_str()),
+            0);
+  ASSERT_TRUE(printer->endPage());
+  ASSERT_TRUE(printer->endDoc());
+  ASSERT_EQ(::symlink((root / "target").c_str(), (root / "Receipt/SpoolRelayer_00.bin").c_str()),
+            0);
+  send(*printer, kFileDocument, {{"cd"}});
+  EXPECT_EQ(root.read("target"), "keep");
+  EXPECT_EQ(root.read("Receipt/documents/00000001.bin"), "ab");
+  EXPECT_EQ(root.read("Receipt/documents/00000001.json"),
+            "{\"name\": \"My Document\", \"dataType\": \"RAW\", \"outputFile\": null, "
+            "\"pages\": [2]}");
+  EXPECT_EQ(root.read("Receipt/SpoolRelayer_00.bin"), "cd");
+  EXPECT_FALSE(std::filesystem::is_symlink(root / "Receipt/SpoolRelayer_00.bin"));
+}
+
+// A start-up removes the unfinished documents of writers that ended, and leaves those
+// being written.
+TEST_F(DirectoryDocumentTest, LeftoversOfEndedWritersGoAtStartUp) {
+  root.makeDir("Receipt/documents");
+  root.write("Receipt/documents/.00000001.bin.part", "cut short");
+  root.write("Receipt/documents/.00000001.json.part", "{");
+  root.write("Receipt/documents/.00000002.json.part", "{");  // its document is gone
+  ASSERT_TRUE(printer->startDoc(kRawDocument));              // takes number 3 and is being written
+  ASSERT_TRUE(printer->startPage());
+  ASSERT_TRUE(printer->write(bytesOf("live")));
+  root.makeDir("Other/documents");
+  root.write("Other/documents/.00000007.bin.part", "cut short");
+  root.write("Other/documents/00000006.bin", "done");
+
+  spooler.removeLeftovers();
+  EXPECT_EQ(root.list("Receipt/documents"), Strings{".00000003.bin.part"});
+  EXPECT_EQ(root.list("Other/documents"), Strings{"00000006.bin"});
+  ASSERT_TRUE(printer->endPage());
+  ASSERT_TRUE(printer->endDoc());
+  EXPECT_EQ(root.read("Receipt/documents/00000003.bin"), "live");
 }
 
 TEST_F(DirectoryDocumentTest, DocumentAppearsOnlyWhenItEnds) {
@@ -165,7 +223,7 @@ TEST_F(DirectoryDocumentTest, PrinterFolderVanishingMidDocumentFailsTheCalls) {
   std::uint32_t needed = 0;
   EXPECT_FALSE(printer->queryInfoSize(needed));
   EXPECT_EQ(spooler.lastError(), platform::kErrorInvalidPrinterName);
-  std::vector<platform::JobEntry> entries{{1, 1}};
+  std::vector<platform::JobEntry> entries{{1, 1, std::nullopt}};
   EXPECT_FALSE(printer->enumJobs(entries));
   EXPECT_TRUE(entries.empty());
   std::vector<std::uint8_t> value(4);

@@ -3,6 +3,9 @@
 #include "platform/posix/DirectorySpooler.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <optional>
 
 #include "posix/SpoolerContract.h"
 #include "posix/TempDir.h"
@@ -160,7 +163,7 @@ TEST_F(DirectorySpoolerTest, PrinterDataReadsLikeGetPrinterData) {
 
 TEST_F(DirectorySpoolerTest, QueueListsJobFilesInIdOrderAndDeletes) {
   auto printer = openReceipt();
-  std::vector<JobEntry> entries{{1, 1}};
+  std::vector<JobEntry> entries{{1, 1, std::nullopt}};
   ASSERT_TRUE(printer->enumJobs(entries));  // no queue folder: an empty queue
   EXPECT_TRUE(entries.empty());
 
@@ -185,6 +188,64 @@ TEST_F(DirectorySpoolerTest, QueueListsJobFilesInIdOrderAndDeletes) {
   EXPECT_EQ(spooler->lastError(), 87u);
   ASSERT_TRUE(printer->enumJobs(entries));
   EXPECT_EQ(entries.size(), 2u);
+}
+
+TEST_F(DirectorySpoolerTest, QueueEntriesBelongToTheOwnersOfTheirFiles) {
+  root.makeDir("Receipt/queue");
+  root.write("Receipt/queue/5", "128");
+  root.write("Receipt/queue/6", "128");
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown((root / "Receipt/queue/6").c_str(), 4242, 4242), 0);
+  }
+  auto printer = openReceipt();
+  std::vector<JobEntry> entries;
+  ASSERT_TRUE(printer->enumJobs(entries));
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].owner, std::optional<std::uint32_t>(::geteuid()));
+  EXPECT_EQ(entries[1].owner, std::optional<std::uint32_t>(::geteuid() == 0 ? 4242 : ::geteuid()));
+}
+
+// Nothing under a printer's folder is reached through a symbolic link: not the queue,
+// not a job, not a value, not the port, not the documents folder.
+TEST_F(DirectorySpoolerTest, LinksInThePrintersFolderAreNeverFollowed) {
+  root.makeDir("elsewhere/queue");
+  root.write("elsewhere/queue/5", "128");
+  root.write("elsewhere/value", "\x01\x02");
+  root.write("elsewhere/port", "FILE:");
+  ASSERT_EQ(::symlink((root / "elsewhere/queue").c_str(), (root / "Receipt/queue").c_str()), 0);
+  auto printer = openReceipt();
+  std::vector<JobEntry> entries;
+  EXPECT_FALSE(printer->enumJobs(entries));  // a queue that is a link can't be listed
+  EXPECT_TRUE(entries.empty());
+  EXPECT_FALSE(printer->deleteJob({5, 0x80, std::nullopt}));
+  EXPECT_TRUE(root.exists("elsewhere/queue/5"));
+
+  ASSERT_EQ(::unlink((root / "Receipt/queue").c_str()), 0);
+  root.makeDir("Receipt/queue");
+  ASSERT_EQ(::symlink((root / "elsewhere/queue/5").c_str(), (root / "Receipt/queue/5").c_str()), 0);
+  ASSERT_TRUE(printer->enumJobs(entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].status, 0u);  // the link is listed, its target's status is not read
+  EXPECT_EQ(entries[0].owner, std::nullopt);
+
+  root.makeDir("Receipt/data");
+  ASSERT_EQ(::symlink((root / "elsewhere/value").c_str(),
+                      (root / "Receipt/data/PRTDATA_IDX_TEST").c_str()),
+            0);
+  std::vector<std::uint8_t> value(4, 0xEE);
+  EXPECT_NE(printer->getData("PRTDATA_IDX_TEST", value), 0u);
+  EXPECT_EQ(value, std::vector<std::uint8_t>(4, 0xEE));
+
+  ASSERT_EQ(::symlink((root / "elsewhere/port").c_str(), (root / "Receipt/port").c_str()), 0);
+  std::uint32_t needed = 0;
+  EXPECT_FALSE(printer->queryInfoSize(needed));
+  EXPECT_NE(spooler->lastError(), platform::kErrorInsufficientBuffer);  // no FILE: port
+
+  root.makeDir("elsewhere/documents");
+  ASSERT_EQ(::symlink((root / "elsewhere/documents").c_str(), (root / "Receipt/documents").c_str()),
+            0);
+  EXPECT_FALSE(printer->startDoc({u"My Document", std::nullopt, u"RAW"}));
+  EXPECT_TRUE(root.list("elsewhere/documents").empty());
 }
 
 // Each entry takes 64 bytes and its strings in UTF-16 with their NULs: "Receipt",

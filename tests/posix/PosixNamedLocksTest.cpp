@@ -1,10 +1,16 @@
 #include "platform/posix/PosixNamedLocks.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <mutex>
 #include <thread>
+#include <vector>
+
+#include "base/Utf.h"
 
 #include "posix/TempDir.h"
 
@@ -96,6 +102,129 @@ TEST_F(PosixNamedLocksTest, LockFileNames) {
   auto lock = locks.create(u"a/b", existed);
   ASSERT_TRUE(lock);
   EXPECT_EQ(dir.list(""), std::vector<std::string>{PosixNamedLocks::lockFileName(u"a/b")});
+}
+
+std::size_t openDescriptors() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++count;
+  return count;
+}
+
+// However many runs wait for one printer, only the first in line has its lock file open.
+TEST_F(PosixNamedLocksTest, HandlesWaitingInThisProcessHoldNoDescriptor) {
+  const std::size_t before = openDescriptors();
+  bool existed = true;
+  auto first = locks.create(u"printer", existed);
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(existed);
+  std::vector<std::unique_ptr<platform::NamedLockHandle>> waiting;
+  for (int i = 0; i < 50; ++i) {
+    waiting.push_back(locks.create(u"printer", existed));
+    ASSERT_TRUE(waiting.back());
+    EXPECT_TRUE(existed);
+  }
+  EXPECT_EQ(openDescriptors(), before + 1);
+  EXPECT_EQ(locks.namesInUse(), 1u);
+  waiting.clear();
+  first.reset();
+  EXPECT_EQ(openDescriptors(), before);
+  EXPECT_EQ(locks.namesInUse(), 0u);
+}
+
+TEST_F(PosixNamedLocksTest, HandlesOfThisProcessGetTheLockInTheOrderCreated) {
+  bool existed = true;
+  auto first = locks.create(u"printer", existed);
+  auto second = locks.create(u"printer", existed);
+  auto third = locks.create(u"printer", existed);
+  std::mutex mutex;
+  std::vector<int> order;
+  auto take = [&](platform::NamedLockHandle& handle, int n) {
+    return std::thread([&, n] {
+      EXPECT_TRUE(handle.wait());
+      std::lock_guard lock(mutex);
+      order.push_back(n);
+    });
+  };
+  std::thread t3 = take(*third, 3);  // waits first, but stands behind the second
+  std::thread t2 = take(*second, 2);
+  first->release();
+  t2.join();
+  EXPECT_EQ(order, std::vector<int>{2});
+  second->release();
+  t3.join();
+  EXPECT_EQ(order, (std::vector<int>{2, 3}));
+}
+
+// A lock file exists only while its lock is held, so names that never were printers
+// leave nothing behind; and it is the relay's alone.
+TEST_F(PosixNamedLocksTest, LockFilesGoWithTheirLocks) {
+  bool existed = true;
+  for (int i = 0; i < 100; ++i) {
+    auto lock = locks.create(u"no such printer " + base::toUtf16(std::to_string(i)), existed);
+    ASSERT_TRUE(lock);
+    lock->release();
+  }
+  auto held = locks.create(u"printer", existed);
+  ASSERT_TRUE(held);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "printer.lock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(dir.list(""), std::vector<std::string>{"printer.lock"});
+  held.reset();  // closing without a release lets it go as well
+  EXPECT_TRUE(dir.list("").empty());
+}
+
+// Another process that waited on the file its holder then removed goes for the file that
+// has the name afterwards, so two holders never meet.
+TEST_F(PosixNamedLocksTest, WaiterOnARemovedLockFileTakesTheNamedOne) {
+  int toChild[2], toParent[2];
+  ASSERT_EQ(::pipe(toChild), 0);
+  ASSERT_EQ(::pipe(toParent), 0);
+  // The child is made before the lock is taken, so it inherits no descriptor of it.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char go = 0;
+    (void)::read(toChild[0], &go, 1);
+    PosixNamedLocks own(dir.path());  // a table of its own, as another relay's
+    bool busy = false;
+    auto mine = own.create(u"printer", busy);  // opens the file the parent holds
+    (void)::write(toParent[1], "w", 1);
+    const bool got = mine && busy && mine->wait();
+    ::_exit(got && dir.exists("printer.lock") ? 0 : 1);  // holds it until it ends
+  }
+  bool existed = true;
+  auto held = locks.create(u"printer", existed);
+  ASSERT_TRUE(held);
+  ASSERT_EQ(::write(toChild[1], "g", 1), 1);
+  char c = 0;
+  ASSERT_EQ(::read(toParent[0], &c, 1), 1);
+  held->release();  // removes the file the child opened and waits on
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(isFree(u"printer"));
+  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);
+}
+
+// What stands at a lock path in place of a file makes the lock fail, never hang.
+TEST_F(PosixNamedLocksTest, FifoOrLinkAtALockPathGivesNoHandle) {
+  ASSERT_EQ(::mkfifo((dir / "fifo.lock").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink((dir / "elsewhere").c_str(), (dir / "link.lock").c_str()), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::alarm(10);  // a hanging open ends the child, and fails the test
+    bool existed = true;
+    const bool none =
+        locks.create(u"fifo", existed) == nullptr && locks.create(u"link", existed) == nullptr;
+    ::_exit(none ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_FALSE(dir.exists("elsewhere"));
 }
 
 TEST_F(PosixNamedLocksTest, MissingLockFolderGivesNoHandle) {

@@ -1,7 +1,10 @@
 #include "platform/posix/SocketNoticeEndpoint.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <atomic>
 #include <fstream>
@@ -35,7 +38,8 @@ class BackgroundRead {
   explicit BackgroundRead(platform::NoticeReader& reader)
       : thread_([this, &reader] {
           tid_ = ::gettid();
-          result_ = reader.read(block_);
+          std::optional<std::uint32_t> sender;
+          result_ = reader.read(block_, sender);
         }) {}
   ~BackgroundRead() {
     if (thread_.joinable()) thread_.join();
@@ -72,9 +76,12 @@ class SocketNoticeEndpointTest : public ::testing::Test {
     ASSERT_TRUE(reader) << error;
   }
 
+  ReadResult read(std::vector<std::uint8_t>& block) { return reader->read(block, sender); }
+
   std::string name = uniqueName();
   SocketNoticeEndpoint endpoint{name};
   std::unique_ptr<platform::NoticeReader> reader;
+  std::optional<std::uint32_t> sender;
 };
 
 TEST_F(SocketNoticeEndpointTest, OnlyOneReaderHoldsTheName) {
@@ -94,10 +101,10 @@ TEST_F(SocketNoticeEndpointTest, WholeAndShortNoticesKeepTheRestOfTheBlock) {
   ASSERT_TRUE(postNotice(name, shorter));
 
   std::vector<std::uint8_t> block(552, 0);
-  EXPECT_EQ(reader->read(block), ReadResult::kMessage);
+  EXPECT_EQ(read(block), ReadResult::kMessage);
   EXPECT_EQ(block, full);
   block.assign(552, 0);
-  EXPECT_EQ(reader->read(block), ReadResult::kMessage);
+  EXPECT_EQ(read(block), ReadResult::kMessage);
   EXPECT_TRUE(std::equal(shorter.begin(), shorter.end(), block.begin()));
   EXPECT_EQ(block[524], 0);
   EXPECT_EQ(block[551], 0);
@@ -107,9 +114,9 @@ TEST_F(SocketNoticeEndpointTest, OversizedNoticeFailsOneReadAndIsGone) {
   ASSERT_TRUE(postNotice(name, message(553, 9)));
   ASSERT_TRUE(postNotice(name, message(552, 3)));
   std::vector<std::uint8_t> block(552, 0);
-  EXPECT_EQ(reader->read(block), ReadResult::kFailed);
+  EXPECT_EQ(read(block), ReadResult::kFailed);
   EXPECT_EQ(block, std::vector<std::uint8_t>(552, 0));  // nothing of it was copied
-  EXPECT_EQ(reader->read(block), ReadResult::kMessage);
+  EXPECT_EQ(read(block), ReadResult::kMessage);
   EXPECT_EQ(block, message(552, 3));
 }
 
@@ -130,12 +137,65 @@ TEST_F(SocketNoticeEndpointTest, CloseEndsABlockedRead) {
   // A closed endpoint stays closed, with messages waiting or not, and so do its later readers.
   ASSERT_TRUE(postNotice(name, message(10, 0)));
   std::vector<std::uint8_t> block(552);
-  EXPECT_EQ(reader->read(block), ReadResult::kClosed);
+  EXPECT_EQ(reader->read(block, sender), ReadResult::kClosed);
   reader.reset();
   std::uint32_t error = 0;
   auto later = endpoint.create(error);
   ASSERT_TRUE(later);
-  EXPECT_EQ(later->read(block), ReadResult::kClosed);
+  EXPECT_EQ(later->read(block, sender), ReadResult::kClosed);
+}
+
+TEST_F(SocketNoticeEndpointTest, EachNoticeTellsTheAccountThatPostedIt) {
+  ASSERT_TRUE(postNotice(name, message(552, 1)));
+  std::vector<std::uint8_t> block(552, 0);
+  ASSERT_EQ(read(block), ReadResult::kMessage);
+  EXPECT_EQ(sender, std::optional<std::uint32_t>(::getuid()));
+
+  // A child that becomes another account posts as that account; the kernel vouches.
+  if (::geteuid() != 0) GTEST_SKIP() << "posting as another account needs root";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const bool posted = ::setresgid(4242, 4242, 4242) == 0 && ::setresuid(4242, 4242, 4242) == 0 &&
+                        postNotice(name, message(552, 2));
+    ::_exit(posted ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_EQ(read(block), ReadResult::kMessage);
+  EXPECT_EQ(block, message(552, 2));
+  EXPECT_EQ(sender, std::optional<std::uint32_t>(4242));
+}
+
+TEST(SocketNoticeEndpoint, ReservedNameIsHeldAndHandedToTheFirstReader) {
+  const std::string name = uniqueName();
+  SocketNoticeEndpoint endpoint(name);
+  std::uint32_t error = 0;
+  int cause = 0;
+  ASSERT_TRUE(endpoint.reserve(error, cause));
+  // Taken from now on, for every other endpoint; a notice posted now is kept.
+  SocketNoticeEndpoint other(name);
+  EXPECT_FALSE(other.reserve(error, cause));
+  EXPECT_EQ(error, 183u);
+  EXPECT_EQ(cause, EADDRINUSE);
+  ASSERT_TRUE(postNotice(name, message(552, 4)));
+
+  auto reader = endpoint.create(error);
+  ASSERT_TRUE(reader);
+  std::vector<std::uint8_t> block(552, 0);
+  std::optional<std::uint32_t> sender;
+  EXPECT_EQ(reader->read(block, sender), ReadResult::kMessage);
+  EXPECT_EQ(block, message(552, 4));
+  EXPECT_EQ(sender, std::optional<std::uint32_t>(::getuid()));
+  // Later readers bind the name afresh, and find it held by the first.
+  EXPECT_EQ(endpoint.create(error), nullptr);
+  EXPECT_EQ(error, 183u);
+
+  SocketNoticeEndpoint tooLong(std::string(108, 'n'));
+  EXPECT_FALSE(tooLong.reserve(error, cause));
+  EXPECT_EQ(error, 206u);
+  EXPECT_EQ(cause, ENAMETOOLONG);
 }
 
 TEST(SocketNoticeEndpoint, NamesThatCantBeUsed) {

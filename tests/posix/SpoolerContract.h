@@ -54,7 +54,7 @@ class SpoolerContract : public ::testing::Test {
     EXPECT_TRUE(printer_->enumJobs(entries)) << spooler().lastError();
     for (const platform::JobEntry& e : entries)
       if (e.jobId == id) return e;
-    return {id, ~0u};
+    return {id, ~0u, std::nullopt};
   }
 
   Harness harness_;
@@ -175,9 +175,9 @@ TYPED_TEST_P(SpoolerContract, PrintedJobIsRemovedByTheRunner) {
   ASSERT_NE(id, 0u);
   EXPECT_EQ(this->listed(id).status, platform::kJobStatusPrinted);
 
-  EXPECT_TRUE(job::removeFinishedJob(*this->printer_, id));
+  EXPECT_TRUE(job::removeFinishedJob(*this->printer_, id, std::nullopt));
   EXPECT_EQ(this->listed(id).status, ~0u);
-  EXPECT_FALSE(this->printer_->deleteJob({id, platform::kJobStatusPrinted}));
+  EXPECT_FALSE(this->printer_->deleteJob({id, platform::kJobStatusPrinted, std::nullopt}));
   EXPECT_EQ(this->spooler().lastError(), platform::kErrorInvalidParameter);
 }
 

@@ -103,7 +103,7 @@ TEST_F(Win32PageFilesTest, OpensReadsAndDeletes) {
   const Bytes bytes{0x03, 0x00, 0x00, 0x00, 0x02, 0x1B, 0x00, 0x0A};
   ASSERT_TRUE(wintest::writeFileBytes(path, bytes));
   EXPECT_EQ(files.separator(), u'\\');
-  auto file = files.open(win32::utf16(path));
+  auto file = files.open(win32::utf16(path), std::nullopt);
   ASSERT_NE(file, nullptr);
   std::uint64_t size = 0;
   ASSERT_TRUE(file->size(size));
@@ -113,7 +113,7 @@ TEST_F(Win32PageFilesTest, OpensReadsAndDeletes) {
   EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), block.begin()));
 
   // Held without sharing: no one else may open or delete it meanwhile.
-  EXPECT_EQ(files.open(win32::utf16(path)), nullptr);
+  EXPECT_EQ(files.open(win32::utf16(path), std::nullopt), nullptr);
   files.remove(win32::utf16(path));
   EXPECT_TRUE(wintest::fileExists(path));
   file.reset();
@@ -122,8 +122,8 @@ TEST_F(Win32PageFilesTest, OpensReadsAndDeletes) {
 }
 
 TEST_F(Win32PageFilesTest, MissingFileOrFolderIsNotThere) {
-  EXPECT_EQ(files.open(win32::utf16(path)), nullptr);
-  EXPECT_EQ(files.open(win32::utf16(folder)), nullptr);
+  EXPECT_EQ(files.open(win32::utf16(path), std::nullopt), nullptr);
+  EXPECT_EQ(files.open(win32::utf16(folder), std::nullopt), nullptr);
 }
 
 TEST_F(Win32PageFilesTest, FileHeldByItsWriterIsNotThereYet) {
@@ -133,11 +133,11 @@ TEST_F(Win32PageFilesTest, FileHeldByItsWriterIsNotThereYet) {
   wintest::ChildProcess writer(
       L"win_helper.exe", L"hold-file \"" + path + L"\" " + ready.name() + L" " + release.name());
   ASSERT_TRUE(ready.waitFor(10000));
-  EXPECT_EQ(files.open(win32::utf16(path)), nullptr);
+  EXPECT_EQ(files.open(win32::utf16(path), std::nullopt), nullptr);
   EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
   release.set();
   EXPECT_EQ(writer.waitExit(10000), DWORD{0});
-  EXPECT_NE(files.open(win32::utf16(path)), nullptr);
+  EXPECT_NE(files.open(win32::utf16(path), std::nullopt), nullptr);
 }
 
 TEST(Win32Threads, DetachedThreadRunsItsBody) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <optional>
 #include <thread>
 
 #include "WinTestSupport.h"
@@ -171,10 +172,11 @@ TEST_F(Win32MailslotTest, ReadWaitsForWholeMessages) {
   Bytes first(app::kNoticeSize, 0);
   Bytes second(app::kNoticeSize, 0);
   ReadResult results[2] = {ReadResult::kClosed, ReadResult::kClosed};
+  std::optional<std::uint32_t> sender;
   // The reader waits in its read before anything is posted.
   std::thread waiting([&] {
-    results[0] = reader->read(first);
-    results[1] = reader->read(second);
+    results[0] = reader->read(first, sender);
+    results[1] = reader->read(second, sender);
   });
   EXPECT_EQ(post(name, message(552, 1)), 0u);
   EXPECT_EQ(post(name, message(524, 2)), 0u);
@@ -185,6 +187,7 @@ TEST_F(Win32MailslotTest, ReadWaitsForWholeMessages) {
   Bytes expected = message(524, 2);
   expected.resize(552, 0);
   EXPECT_EQ(second, expected);
+  EXPECT_EQ(sender, std::nullopt);  // a mailslot does not tell who posted
 }
 
 TEST_F(Win32MailslotTest, OversizedMessageIsDroppedOnce) {
@@ -194,9 +197,10 @@ TEST_F(Win32MailslotTest, OversizedMessageIsDroppedOnce) {
   ASSERT_EQ(post(name, message(600, 3)), 0u);
   ASSERT_EQ(post(name, message(552, 4)), 0u);
   Bytes notice(app::kNoticeSize, 0);
-  EXPECT_EQ(reader->read(notice), ReadResult::kFailed);
+  std::optional<std::uint32_t> sender;
+  EXPECT_EQ(reader->read(notice, sender), ReadResult::kFailed);
   EXPECT_EQ(notice, Bytes(552, 0));
-  EXPECT_EQ(reader->read(notice), ReadResult::kMessage);
+  EXPECT_EQ(reader->read(notice, sender), ReadResult::kMessage);
   EXPECT_EQ(notice, message(552, 4));
 }
 

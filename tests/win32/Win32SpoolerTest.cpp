@@ -175,7 +175,7 @@ TEST_F(Win32JobQueueTest, ListingThatDoesNotFitGivesNoEntries) {
 TEST_F(Win32JobQueueTest, FinishedDriverJobIsDeletedWithItsListedEntry) {
   queue.jobs = {{41, platform::kJobStatusComplete, L"Other"},
                 {42, platform::kJobStatusPrinted, L"Driver job"}};
-  EXPECT_TRUE(job::removeFinishedJob(*printer, 42));
+  EXPECT_TRUE(job::removeFinishedJob(*printer, 42, std::nullopt));
   ASSERT_EQ(queue.setCalls.size(), 1u);
   const ScriptedQueue::SetCall& call = queue.setCalls[0];
   EXPECT_EQ(call.jobId, 42u);
@@ -190,7 +190,7 @@ TEST_F(Win32JobQueueTest, FinishedDriverJobIsDeletedWithItsListedEntry) {
 
 TEST_F(Win32JobQueueTest, UnfinishedDriverJobStays) {
   queue.jobs = {{42, platform::kJobStatusPrinted | 0x10, L"Driver job"}};
-  EXPECT_TRUE(job::removeFinishedJob(*printer, 42));  // the listing's result
+  EXPECT_TRUE(job::removeFinishedJob(*printer, 42, std::nullopt));  // the listing's result
   EXPECT_TRUE(queue.setCalls.empty());
   EXPECT_EQ(queue.jobs.size(), 1u);
 }

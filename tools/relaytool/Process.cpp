@@ -86,7 +86,7 @@ class CollectingPrinter : public platform::Printer {
 bool loadPageFile(platform::PageFiles& files, platform::DebugOutput& debug, const std::string& path,
                   std::optional<page::PageBuffer>& page, std::string& error) {
   if (!checkPageFile(path, error)) return false;
-  const std::unique_ptr<platform::PageFile> file = files.open(pageFilePath(path));
+  const std::unique_ptr<platform::PageFile> file = files.open(pageFilePath(path), std::nullopt);
   std::uint64_t size = 0;
   if (!file || !file->size(size)) {
     return error = "cannot read page file " + path + ": its writer still holds it", false;

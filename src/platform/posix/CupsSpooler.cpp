@@ -1,5 +1,7 @@
 #include "platform/posix/CupsSpooler.h"
 
+#include <pwd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <utility>
@@ -167,17 +169,58 @@ std::uint32_t jobStatusFor(int ippJobState, bool incoming) {
   }
 }
 
+// ---- CupsOpenJobs ------------------------------------------------------------------
+
+bool CupsOpenJobs::add(const std::string& host, int port, const std::string& queue, int jobId) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  jobs_.push_back({host, port, queue, jobId});
+  return true;
+}
+
+void CupsOpenJobs::remove(int jobId) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(jobs_, [jobId](const Job& job) { return job.id == jobId; });
+}
+
+void CupsOpenJobs::cancelAll() {
+  std::vector<Job> jobs;
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    jobs.swap(jobs_);
+  }
+  // The relay is ending: a scheduler that does not answer within a second is left be.
+  for (const Job& job : jobs) {
+    UniqueHttp http(httpConnect2(job.host.c_str(), job.port, nullptr, AF_UNSPEC, cupsEncryption(),
+                                 1, 1000, nullptr));
+    if (http) (void)cupsCancelJob2(http.get(), job.queue.c_str(), job.id, 0);
+  }
+}
+
+std::optional<std::uint32_t> accountOf(const char* user) {
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwnam_r(user, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(found->pw_uid);
+}
+
 // ---- CupsPrinter -------------------------------------------------------------------
 
 CupsPrinter::CupsPrinter(UniqueHttp http, std::string host, int port, std::string name,
-                         std::string deviceUri, std::map<std::string, std::string> values)
+                         std::string deviceUri, std::map<std::string, std::string> values,
+                         std::shared_ptr<CupsOpenJobs> openJobs)
     : http_(std::move(http)),
       host_(std::move(host)),
       port_(port),
       name_(std::move(name)),
       uri_(printerUri(name_, port)),
       deviceUri_(std::move(deviceUri)),
-      values_(std::move(values)) {}
+      values_(std::move(values)),
+      openJobs_(openJobs ? std::move(openJobs) : std::make_shared<CupsOpenJobs>()) {}
 
 CupsPrinter::~CupsPrinter() {
   if (docHttp_) abortDocument();
@@ -189,6 +232,7 @@ void CupsPrinter::abortDocument() {
   pageOpen_ = false;
   http_t* http = connection();
   if (http && jobId_ != 0) (void)cupsCancelJob2(http, name_.c_str(), jobId_, 0);
+  if (jobId_ != 0) openJobs_->remove(jobId_);
 }
 
 http_t* CupsPrinter::connection() {
@@ -253,6 +297,11 @@ bool CupsPrinter::startDoc(const platform::DocInfo& info) {
     documentEnded();
     return false;
   }
+  if (!openJobs_->add(host_, port_, name_, jobId_)) {  // the relay is ending
+    setError(platform::kErrorGenFailure);
+    abortDocument();
+    return false;
+  }
   if (cupsStartDocument(docHttp_.get(), name_.c_str(), jobId_, title.c_str(), CUPS_FORMAT_RAW, 1) !=
       HTTP_STATUS_CONTINUE) {
     setError(errorFor(cupsLastError(), platform::kErrorInvalidPrinterName));
@@ -308,6 +357,7 @@ bool CupsPrinter::endDoc() {
     return false;
   }
   documentEnded();
+  openJobs_->remove(jobId_);
   return true;
 }
 
@@ -317,8 +367,9 @@ bool CupsPrinter::enumJobs(std::vector<platform::JobEntry>& entries) {
   if (!http) return false;
   ipp_t* request = newRequest(IPP_OP_GET_JOBS, uri_);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
-  static const char* const kAttributes[] = {"job-id", "job-state", "job-state-reasons"};
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
+  static const char* const kAttributes[] = {"job-id", "job-state", "job-state-reasons",
+                                            "job-originating-user-name"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
                 kAttributes);
   UniqueIpp response = send(http, request, platform::kErrorInvalidPrinterName);
   if (!response) return false;
@@ -328,10 +379,14 @@ bool CupsPrinter::enumJobs(std::vector<platform::JobEntry>& entries) {
   int id = 0;
   int state = 0;
   bool incoming = false;
+  std::optional<std::uint32_t> owner;
   const auto flush = [&] {
-    if (id > 0) jobs.push_back({static_cast<std::uint32_t>(id), jobStatusFor(state, incoming)});
+    if (id > 0) {
+      jobs.push_back({static_cast<std::uint32_t>(id), jobStatusFor(state, incoming), owner});
+    }
     id = state = 0;
     incoming = false;
+    owner.reset();
   };
   for (ipp_attribute_t* a = ippFirstAttribute(response.get()); a;
        a = ippNextAttribute(response.get())) {
@@ -345,6 +400,8 @@ bool CupsPrinter::enumJobs(std::vector<platform::JobEntry>& entries) {
       id = ippGetInteger(a, 0);
     } else if (n == "job-state" && ippGetValueTag(a) == IPP_TAG_ENUM) {
       state = ippGetInteger(a, 0);
+    } else if (n == "job-originating-user-name" && isStringValue(ippGetValueTag(a))) {
+      if (const char* user = ippGetString(a, 0, nullptr)) owner = accountOf(user);
     } else if (n == "job-state-reasons") {
       for (int i = 0; i < ippGetCount(a); ++i) {
         const char* reason = ippGetString(a, i, nullptr);
@@ -437,7 +494,7 @@ std::unique_ptr<CupsPrinter> CupsSpooler::openQueue(std::u16string_view name) {
   }
   return std::make_unique<CupsPrinter>(std::move(http), std::move(host), port,
                                        std::move(printerName), std::move(deviceUri),
-                                       std::move(values));
+                                       std::move(values), openJobs_);
 }
 
 }  // namespace posix

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,13 +33,39 @@ namespace posix {
 /// job is never removed. An unknown state gives 0.
 std::uint32_t jobStatusFor(int ippJobState, bool incoming);
 
+/// The CUPS jobs whose documents are being sent, on any thread, so that they can be
+/// cancelled when the relay ends in the middle of them.
+class CupsOpenJobs {
+ public:
+  /// Notes the job; false, noting nothing, once cancelAll() has run.
+  bool add(const std::string& host, int port, const std::string& queue, int jobId);
+  void remove(int jobId);
+  /// Cancels every job noted (each on a connection of its own) and refuses new ones.
+  void cancelAll();
+
+ private:
+  struct Job {
+    std::string host;
+    int port;
+    std::string queue;
+    int id;
+  };
+  std::mutex mutex_;
+  std::vector<Job> jobs_;
+  bool closed_ = false;
+};
+
+/// The account of the user name `user` (the owner of a CUPS job), if there is one.
+std::optional<std::uint32_t> accountOf(const char* user);
+
 /// An open CUPS queue. It holds one connection to the scheduler, kept open from the open
 /// to the close: the queue's attributes, the job and its document, the job listing all go
 /// over it. Only a query made while a document is being sent gets a second one.
 class CupsPrinter : public platform::Printer {
  public:
   CupsPrinter(UniqueHttp http, std::string host, int port, std::string name, std::string deviceUri,
-              std::map<std::string, std::string> values);
+              std::map<std::string, std::string> values,
+              std::shared_ptr<CupsOpenJobs> openJobs = nullptr);
   ~CupsPrinter() override;
   CupsPrinter(const CupsPrinter&) = delete;
   CupsPrinter& operator=(const CupsPrinter&) = delete;
@@ -64,6 +92,7 @@ class CupsPrinter : public platform::Printer {
   bool endDoc() override;
 
   /// The queue's 100 most recent jobs, all users, finished ones included, by ascending id.
+  /// A job's owner is the account named by its job-originating-user-name.
   bool enumJobs(std::vector<platform::JobEntry>& entries) override;
   /// Cancels the job and purges it, so it leaves the job history too.
   bool deleteJob(const platform::JobEntry& entry) override;
@@ -91,6 +120,7 @@ class CupsPrinter : public platform::Printer {
   UniqueHttp docHttp_;  // the open document's connection, taken from http_; null when none
   bool pageOpen_ = false;
   int jobId_ = 0;
+  std::shared_ptr<CupsOpenJobs> openJobs_;
 };
 
 /// Opens CUPS queues on one scheduler.
@@ -113,8 +143,13 @@ class CupsSpooler : public platform::Spooler {
   /// open() with the concrete type.
   std::unique_ptr<CupsPrinter> openQueue(std::u16string_view name);
 
+  /// Cancels the jobs whose documents are being sent now, from any thread; documents
+  /// started afterwards are cancelled at once. For the relay's end.
+  void cancelOpenJobs() { openJobs_->cancelAll(); }
+
  private:
   std::string server_;
+  std::shared_ptr<CupsOpenJobs> openJobs_ = std::make_shared<CupsOpenJobs>();
 };
 
 }  // namespace posix

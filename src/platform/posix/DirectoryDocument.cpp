@@ -2,6 +2,7 @@
 #include "platform/posix/DirectoryDocument.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@ namespace posix {
 namespace {
 
 constexpr std::uint32_t kLastNumber = 99'999'999;  // eight decimal digits
+constexpr mode_t kDocumentMode = 0640;
 
 /// A document file name: the number in eight digits between `prefix` and `suffix`.
 std::string fileName(const char* prefix, std::uint32_t number, const char* suffix) {
@@ -64,16 +66,24 @@ bool firstFreeNumber(int documentsDir, std::uint32_t& next, std::uint32_t& error
 
 /// Claims the first free number from `next` on by creating its .part exclusively. A
 /// number that is a job id in queue/ is passed over, since document numbers are job ids.
+/// The .part stays locked while it is written, which tells it from one a dead writer left.
 bool claimNumber(int printerDir, int documentsDir, std::uint32_t next, std::uint32_t& number,
                  Fd& file, std::uint32_t& error) {
   for (; next <= kLastNumber; ++next) {
     if (existsAt(printerDir, ("queue/" + std::to_string(next)).c_str())) continue;
-    Fd fd(::openat(documentsDir, partName(next).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                   0644));
+    Fd fd(openBeneath(documentsDir, partName(next).c_str(), O_WRONLY | O_CREAT | O_EXCL,
+                      kDocumentMode));
     if (!fd && errno == EEXIST) continue;
     if (!fd) {
       error = lastSystemError();
       return false;
+    }
+    // A relay starting up may have taken the fresh .part for a dead writer's before the
+    // lock was on it; it has no links left then.
+    struct stat st {};
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 || ::fstat(fd.get(), &st) != 0 ||
+        st.st_nlink == 0) {
+      continue;
     }
     // Another process may have ended this number since our listing; its .json is written
     // before its .part goes away, so seeing neither means the number is ours.
@@ -133,11 +143,11 @@ std::unique_ptr<DirectoryDocument> DirectoryDocument::start(int printerDir,
     error = platform::kErrorInvalidName;
     return nullptr;
   }
-  if (::mkdirat(printerDir, "documents", 0755) != 0 && errno != EEXIST) {
+  if (::mkdirat(printerDir, "documents", 0750) != 0 && errno != EEXIST) {
     error = lastSystemError();
     return nullptr;
   }
-  Fd documentsDir(::openat(printerDir, "documents", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Fd documentsDir(openBeneath(printerDir, "documents", O_RDONLY | O_DIRECTORY));
   if (!documentsDir) {
     error = lastSystemError();
     return nullptr;
@@ -209,9 +219,12 @@ bool DirectoryDocument::finish(std::uint32_t& error) {
 
 bool DirectoryDocument::writeDescription(std::uint32_t& error) {
   const std::string part = jsonPartName(number_);
+  // Whatever stands at the name (a dead writer's file, a link) goes first: the file is
+  // made anew, never written through a link.
+  (void)::unlinkat(documentsDir_.get(), part.c_str(), 0);
   Fd json(
-      ::openat(documentsDir_.get(), part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!json || !writeAll(json.get(), describe(info_, pages_)) ||
+      openBeneath(documentsDir_.get(), part.c_str(), O_WRONLY | O_CREAT | O_EXCL, kDocumentMode));
+  if (!json || !writeAll(json.get(), describe(info_, pages_)) || ::fsync(json.get()) != 0 ||
       ::renameat(documentsDir_.get(), part.c_str(), documentsDir_.get(),
                  jsonName(number_).c_str()) != 0) {
     error = lastSystemError();
@@ -222,19 +235,51 @@ bool DirectoryDocument::writeDescription(std::uint32_t& error) {
 }
 
 bool DirectoryDocument::publish(std::uint32_t& error) {
-  file_.reset();
   int targetDir = documentsDir_.get();
   std::string target = binName(number_);
   if (info_.outputFile) {
     targetDir = printerDir_;
     target = base::toUtf8(*info_.outputFile);
   }
-  // rename() replaces an earlier output file in one step.
-  if (::renameat(documentsDir_.get(), partName(number_).c_str(), targetDir, target.c_str()) != 0) {
+  // The bytes, and the folder that holds the .part and the .json, reach the disk before
+  // the name that publishes them; the rename itself is made durable after it. rename()
+  // replaces an earlier output file, or a link standing in its place, in one step. The
+  // .part stays open, and locked, until it has its final name.
+  if (::fsync(file_.get()) != 0 || ::fsync(documentsDir_.get()) != 0 ||
+      ::renameat(documentsDir_.get(), partName(number_).c_str(), targetDir, target.c_str()) != 0 ||
+      ::fsync(targetDir) != 0) {
     error = lastSystemError();
     return false;
   }
+  file_.reset();
   return true;
+}
+
+void DirectoryDocument::removeLeftovers(int documentsDir) {
+  std::vector<std::string> names;
+  int err = 0;
+  if (!listFolder(documentsDir, ".", names, err)) return;
+  for (const std::string& name : names) {
+    const std::uint32_t number = numberIn(name);
+    if (number == 0 || name != partName(number)) continue;
+    // A live writer holds the lock on its .part; a dead one's lock went with it.
+    Fd part(openBeneath(documentsDir, name.c_str(), O_RDONLY));
+    struct stat st {};
+    if (!part || ::fstat(part.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::flock(part.get(), LOCK_EX | LOCK_NB) != 0) {
+      continue;
+    }
+    (void)::unlinkat(documentsDir, jsonPartName(number).c_str(), 0);
+    (void)::unlinkat(documentsDir, name.c_str(), 0);
+  }
+  // A .json.part lives only while its document's .part does.
+  for (const std::string& name : names) {
+    const std::uint32_t number = numberIn(name);
+    if (number != 0 && name == jsonPartName(number) &&
+        !existsAt(documentsDir, partName(number).c_str())) {
+      (void)::unlinkat(documentsDir, name.c_str(), 0);
+    }
+  }
 }
 
 std::string DirectoryDocument::describe(const platform::DocInfo& info,

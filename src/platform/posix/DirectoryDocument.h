@@ -1,12 +1,13 @@
 // One RAW document of the directory spooler, from its start to its end.
 //
-// A started document is written to documents/.NNNNNNNN.bin.part; creating that file with
-// O_EXCL claims the number NNNNNNNN, so processes sharing a printer folder never take
-// the same one. Ending it writes documents/NNNNNNNN.json (through a temp file and a
-// rename) and only then renames the .part to documents/NNNNNNNN.bin, or to the output
-// file in the printer's folder: whoever sees the .bin sees the whole document and its
-// .json. A document with an output file keeps its .json, with "outputFile" set, as the
-// record of its pages; it gets no .bin. A document that never ends leaves nothing.
+// A started document is written to documents/.NNNNNNNN.bin.part (mode 0640); creating that
+// file with O_EXCL claims the number NNNNNNNN, so processes sharing a printer folder never
+// take the same one, and its writer keeps it locked with flock() until it is published. Ending it
+// writes documents/NNNNNNNN.json (through a temp file and a rename) and only then renames the .part
+// to documents/NNNNNNNN.bin, or to the output file in the printer's folder: whoever sees the .bin
+// sees the whole document and its .json. A document with an output file keeps its .json, with
+// "outputFile" set, as the record of its pages; it gets no .bin. A document that never ends leaves
+// nothing.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +46,11 @@ class DirectoryDocument {
   bool endPage(std::uint32_t& error);
   /// Ends an open page, then publishes the document as the file header says.
   bool finish(std::uint32_t& error);
+
+  /// Removes from the folder `documentsDir` the .part files of documents whose writer
+  /// ended without finishing them (a writer holds a lock on its .part), with their
+  /// .json.part files.
+  static void removeLeftovers(int documentsDir);
 
   /// The .json text: {"name": ..., "dataType": ..., "outputFile": null or a string,
   /// "pages": [byte counts]} on one line, with no final newline.

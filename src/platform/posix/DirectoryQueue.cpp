@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/posix/Fd.h"
 #include "platform/posix/PosixErrors.h"
 #include "platform/posix/PosixIo.h"
 
@@ -31,15 +32,19 @@ std::optional<std::uint32_t> parseDecimal(std::string_view text) {
   return static_cast<std::uint32_t>(value);
 }
 
-/// The status in queue/<id>; false when the job has left the queue since it was listed.
-bool readStatus(int printerDir, std::uint32_t jobId, std::uint32_t& status) {
+/// The status in queue/<id>, and the account its file belongs to; false when the job has
+/// left the queue since it was listed.
+bool readStatus(int printerDir, std::uint32_t jobId, platform::JobEntry& entry) {
   std::string text;
   int err = 0;
+  std::uint32_t owner = 0;
   const std::string path = "queue/" + std::to_string(jobId);
-  if (!readSmallFile(printerDir, path.c_str(), 64, text, err)) {
+  std::uint32_t& status = entry.status;
+  if (!readSmallFile(printerDir, path.c_str(), 64, text, err, &owner)) {
     status = 0;
     return err != ENOENT;
   }
+  entry.owner = owner;
   if (!text.empty() && text.back() == '\n') text.pop_back();
   if (!text.empty() && text.back() == '\r') text.pop_back();
   status = parseDecimal(text).value_or(0);
@@ -65,8 +70,8 @@ bool readQueue(int printerDir, std::size_t limit, std::vector<platform::JobEntry
   std::sort(ids.begin(), ids.end());
   for (std::uint32_t id : ids) {
     if (jobs.size() == limit) break;
-    platform::JobEntry entry{id, 0};
-    if (readStatus(printerDir, id, entry.status)) jobs.push_back(entry);
+    platform::JobEntry entry{id, 0, std::nullopt};
+    if (readStatus(printerDir, id, entry)) jobs.push_back(entry);
   }
   return true;
 }
@@ -84,8 +89,9 @@ std::size_t listingBytes(std::u16string_view printerName,
 }
 
 bool removeJob(int printerDir, std::uint32_t jobId, std::uint32_t& error) {
-  const std::string path = "queue/" + std::to_string(jobId);
-  if (::unlinkat(printerDir, path.c_str(), 0) == 0) return true;
+  // The name is removed from the queue folder itself, never through a link to another.
+  Fd queue(openBeneath(printerDir, "queue", O_RDONLY | O_DIRECTORY));
+  if (queue && ::unlinkat(queue.get(), std::to_string(jobId).c_str(), 0) == 0) return true;
   error = errno == ENOENT ? platform::kErrorInvalidParameter : lastSystemError();
   return false;
 }

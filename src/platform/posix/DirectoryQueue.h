@@ -14,7 +14,9 @@ namespace posix {
 /// Reads the queue of the printer folder `printerDir`: the first `limit` jobs in the
 /// order of their ids. A missing queue/ is an empty queue. Names that are not a job id
 /// in plain decimal (no sign, no leading zero) are not jobs. A status that is not a
-/// decimal number, as while its file is being written, reads as 0.
+/// decimal number, as while its file is being written, reads as 0. A job's owner is the
+/// owner of its file. A queue/ that is a link, or a job file that is a link or not a
+/// regular file, is not followed.
 bool readQueue(int printerDir, std::size_t limit, std::vector<platform::JobEntry>& jobs,
                std::uint32_t& error);
 

@@ -4,10 +4,13 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 #include "base/Utf.h"
 #include "platform/posix/DirectoryPrinter.h"
 #include "platform/posix/PosixErrors.h"
+#include "platform/posix/PosixIo.h"
 #include "platform/posix/SpoolerRules.h"
 
 namespace posix {
@@ -34,6 +37,18 @@ std::unique_ptr<platform::Printer> DirectorySpooler::open(std::u16string_view na
 
 std::uint32_t DirectorySpooler::lastError() {
   return spoolerError();
+}
+
+void DirectorySpooler::removeLeftovers() {
+  Fd root(::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::vector<std::string> printers;
+  int err = 0;
+  if (!root || !listFolder(root.get(), ".", printers, err)) return;
+  for (const std::string& printer : printers) {
+    Fd folder(openBeneath(root.get(), printer.c_str(), O_RDONLY | O_DIRECTORY));
+    Fd documents(folder ? openBeneath(folder.get(), "documents", O_RDONLY | O_DIRECTORY) : -1);
+    if (documents) DirectoryDocument::removeLeftovers(documents.get());
+  }
 }
 
 std::unique_ptr<platform::Spooler> makeDirectorySpooler(std::string root) {

@@ -37,6 +37,10 @@ class DirectorySpooler : public platform::Spooler {
   /// The error of this thread's last failed call into any directory printer.
   std::uint32_t lastError() override;
 
+  /// Removes from every printer's documents/ the unfinished documents that writers no
+  /// longer running left behind (see DirectoryDocument::removeLeftovers).
+  void removeLeftovers();
+
  private:
   std::string root_;
 };

@@ -3,9 +3,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <memory>
 
@@ -41,8 +44,53 @@ ssize_t readAt(int fd, std::span<std::uint8_t> dest, off_t offset) {
   return static_cast<ssize_t>(done);
 }
 
-bool readSmallFile(int dirFd, const char* path, std::size_t limit, std::string& out, int& err) {
-  Fd fd(::openat(dirFd, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+int openBeneath(int dirFd, const char* path, int flags, mode_t mode) {
+  // Kernels before 5.6 lack openat2(); a seccomp filter may refuse it with EPERM.
+  static std::atomic<bool> haveOpenat2{true};
+  if (haveOpenat2.load(std::memory_order_relaxed)) {
+    // openat2() refuses O_PATH with any flag besides O_CLOEXEC, O_DIRECTORY, O_NOFOLLOW.
+    const int extra = (flags & O_PATH) != 0 ? O_CLOEXEC : O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    open_how how{};
+    how.flags = static_cast<__u64>(static_cast<unsigned>(flags | extra));
+    how.mode = (flags & O_CREAT) != 0 ? __u64{mode} : 0;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    const long fd = ::syscall(SYS_openat2, dirFd, path, &how, sizeof how);
+    if (fd >= 0) return static_cast<int>(fd);
+    if (errno != ENOSYS && errno != EPERM) return -1;
+    haveOpenat2.store(false, std::memory_order_relaxed);
+  }
+  return openBeneathStepwise(dirFd, path, flags, mode);
+}
+
+int openBeneathStepwise(int dirFd, const char* path, int flags, mode_t mode) {
+  std::string_view rest(path);
+  if (rest.empty() || rest.front() == '/') {
+    errno = rest.empty() ? ENOENT : EXDEV;
+    return -1;
+  }
+  Fd folder;  // the folder reached so far; dirFd itself is not ours to close
+  for (;;) {
+    const std::size_t slash = rest.find('/');
+    const std::string name(rest.substr(0, slash));
+    if (name == ".." || name == "." || name.empty()) {
+      errno = EXDEV;
+      return -1;
+    }
+    const int at = folder ? folder.get() : dirFd;
+    if (slash == std::string_view::npos) {
+      return ::openat(at, name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                      mode);
+    }
+    Fd next(::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!next) return -1;
+    folder = std::move(next);
+    rest.remove_prefix(slash + 1);
+  }
+}
+
+bool readSmallFile(int dirFd, const char* path, std::size_t limit, std::string& out, int& err,
+                   std::uint32_t* owner) {
+  Fd fd(openBeneath(dirFd, path, O_RDONLY));
   struct stat st {};
   if (!fd || ::fstat(fd.get(), &st) != 0) {
     err = errno;
@@ -52,6 +100,7 @@ bool readSmallFile(int dirFd, const char* path, std::size_t limit, std::string& 
     err = ENOENT;
     return false;
   }
+  if (owner) *owner = st.st_uid;
   if (static_cast<std::uint64_t>(st.st_size) > limit) {
     err = EFBIG;
     return false;
@@ -75,7 +124,7 @@ bool readSmallFile(int dirFd, const char* path, std::size_t limit, std::string& 
 
 bool listFolder(int dirFd, const char* path, std::vector<std::string>& names, int& err) {
   // A descriptor of its own, so the listing starts at the top whatever else reads the folder.
-  Fd fd(::openat(dirFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Fd fd(openBeneath(dirFd, path, O_RDONLY | O_DIRECTORY));
   if (!fd) {
     err = errno;
     return false;
@@ -101,9 +150,8 @@ bool listFolder(int dirFd, const char* path, std::vector<std::string>& names, in
   return err == 0;
 }
 
-bool existsAt(int dirFd, const char* name) {
-  struct stat st {};
-  return ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+bool existsAt(int dirFd, const char* path) {
+  return Fd(openBeneath(dirFd, path, O_PATH | O_NOFOLLOW)).valid();
 }
 
 }  // namespace posix

@@ -20,16 +20,33 @@ bool writeAll(int fd, std::string_view text);
 /// errno set when a read fails.
 ssize_t readAt(int fd, std::span<std::uint8_t> dest, off_t offset);
 
-/// Reads the file `path` (relative to the folder `dirFd`) when it holds at most `limit`
-/// bytes. False with `err` set to an errno value otherwise: ENOENT when it is missing or
-/// not a regular file, EFBIG when it is larger than `limit`.
-bool readSmallFile(int dirFd, const char* path, std::size_t limit, std::string& out, int& err);
+/// Opens `path`, relative to the folder `dirFd`, without following a symbolic link at
+/// any step and without leaving the folder: openat2() with RESOLVE_BENEATH and
+/// RESOLVE_NO_SYMLINKS where the kernel has it, otherwise openBeneathStepwise(). Adds
+/// O_CLOEXEC, O_NOCTTY and O_NONBLOCK, so a FIFO never blocks the open; callers that
+/// read check for a regular file. -1 with errno set (ELOOP for a link) on failure.
+int openBeneath(int dirFd, const char* path, int flags, mode_t mode = 0);
 
-/// The names in the folder `path` (relative to `dirFd`), "." and ".." left out, in no
-/// particular order; false with `err` set when the folder can't be read.
+/// The same without openat2(): each folder on the way is opened in turn with
+/// O_DIRECTORY | O_NOFOLLOW, the last name with O_NOFOLLOW; "..", "." and absolute
+/// paths fail with EXDEV.
+int openBeneathStepwise(int dirFd, const char* path, int flags, mode_t mode = 0);
+
+/// Reads the regular file `path` (relative to the folder `dirFd`, opened with
+/// openBeneath()) when it holds at most `limit` bytes. False with `err` set to an errno
+/// value otherwise: ENOENT when it is missing or not a regular file, ELOOP when a link
+/// is on the way, EFBIG when it is larger than `limit`. `owner`, when given, receives
+/// the file's owner.
+bool readSmallFile(int dirFd, const char* path, std::size_t limit, std::string& out, int& err,
+                   std::uint32_t* owner = nullptr);
+
+/// The names in the folder `path` (relative to `dirFd`, opened with openBeneath()), "."
+/// and ".." left out, in no particular order; false with `err` set when the folder can't
+/// be read.
 bool listFolder(int dirFd, const char* path, std::vector<std::string>& names, int& err);
 
-/// True when `name` exists in the folder `dirFd` (a symbolic link is not followed).
-bool existsAt(int dirFd, const char* name);
+/// True when `path` exists below the folder `dirFd`, reached without following a link
+/// on the way (a link as the last name exists).
+bool existsAt(int dirFd, const char* path);
 
 }  // namespace posix

@@ -35,15 +35,23 @@ class PosixPageFile : public platform::PageFile {
   Fd fd_;  // closing it drops the lock as well
 };
 
+/// Root (uid 0) may post notices for every page file, and its page files serve every
+/// notice; any other account's serve only its own.
+bool ownerMayServe(uid_t owner, std::optional<std::uint32_t> sender) {
+  return !sender || *sender == 0 || owner == 0 || owner == *sender;
+}
+
 }  // namespace
 
-std::unique_ptr<platform::PageFile> PosixPageFiles::open(const std::u16string& path) {
+std::unique_ptr<platform::PageFile> PosixPageFiles::open(const std::u16string& path,
+                                                         std::optional<std::uint32_t> sender) {
   const std::string utf8 = base::toUtf8(path);
   // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
-  Fd fd(::open(utf8.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  Fd fd(::open(utf8.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!fd) return nullptr;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  if (!ownerMayServe(st.st_uid, sender)) return nullptr;
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
   return std::make_unique<PosixPageFile>(std::move(fd));
 }

@@ -19,8 +19,11 @@ class PosixPageFiles : public platform::PageFiles {
   explicit PosixPageFiles(platform::Clock& pollingClock) : watches_(pollingClock) {}
 
   /// Null when the file is missing, is a symbolic link, is not a regular file (a FIFO is
-  /// never waited on), is locked by its writer, or can't be opened.
-  std::unique_ptr<platform::PageFile> open(const std::u16string& path) override;
+  /// never waited on), is locked by its writer, or can't be opened; and when the notice's
+  /// `sender` is known and is not root, for a file owned by any account but the sender
+  /// and root, so no account has another's page files printed (or deleted).
+  std::unique_ptr<platform::PageFile> open(const std::u16string& path,
+                                           std::optional<std::uint32_t> sender) override;
   void remove(const std::u16string& path) override;
   /// inotify on the folder, one watch per folder for all runs (see PosixFolderWatches).
   std::unique_ptr<platform::FolderWatch> watchFolder(const std::u16string& folder) override;

@@ -22,7 +22,7 @@ class SocketNoticeReader : public platform::NoticeReader {
   SocketNoticeReader(Fd socket, std::shared_ptr<const Fd> closed)
       : socket_(std::move(socket)), closed_(std::move(closed)) {}
 
-  ReadResult read(std::span<std::uint8_t> dest) override {
+  ReadResult read(std::span<std::uint8_t> dest, std::optional<std::uint32_t>& sender) override {
     for (;;) {
       if (!waitReadable()) return ReadResult::kFailed;
       if (isClosed()) return ReadResult::kClosed;
@@ -31,12 +31,37 @@ class SocketNoticeReader : public platform::NoticeReader {
       if (size < 0 && (errno == EAGAIN || errno == EINTR)) continue;
       if (size < 0) return ReadResult::kFailed;
       if (static_cast<std::size_t>(size) > dest.size()) return dropOne();
-      const ssize_t n = ::recv(socket_.get(), dest.data(), dest.size(), MSG_DONTWAIT);
-      return n < 0 ? ReadResult::kFailed : ReadResult::kMessage;
+      return receive(dest, sender);
     }
   }
 
  private:
+  /// Receives the waiting datagram with the credentials the kernel attached to it. A
+  /// message without them (none should come, SO_PASSCRED being set before the bind) is
+  /// dropped: who sent it decides which jobs it may reach.
+  ReadResult receive(std::span<std::uint8_t> dest, std::optional<std::uint32_t>& sender) {
+    iovec data{dest.data(), dest.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    if (::recvmsg(socket_.get(), &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC) < 0) {
+      return ReadResult::kFailed;
+    }
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS &&
+          c->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
+        ucred credentials{};
+        std::memcpy(&credentials, CMSG_DATA(c), sizeof credentials);
+        sender = static_cast<std::uint32_t>(credentials.uid);
+        return ReadResult::kMessage;
+      }
+    }
+    return ReadResult::kFailed;
+  }
+
   /// Blocks until a datagram waits or the endpoint is closed; false when poll() fails.
   bool waitReadable() {
     pollfd fds[2] = {{socket_.get(), POLLIN, 0}, {closed_->get(), POLLIN, 0}};
@@ -81,23 +106,49 @@ SocketNoticeEndpoint::SocketNoticeEndpoint(std::string name) : name_(std::move(n
 }
 
 std::unique_ptr<platform::NoticeReader> SocketNoticeEndpoint::create(std::uint32_t& error) {
+  Fd socket;
+  {
+    std::lock_guard lock(reservedMutex_);
+    socket = std::move(reserved_);
+  }
+  int cause = 0;
+  if (!socket && !bindName(socket, error, cause)) return nullptr;
+  return std::make_unique<SocketNoticeReader>(std::move(socket), closed_);
+}
+
+bool SocketNoticeEndpoint::reserve(std::uint32_t& error, int& cause) {
+  Fd socket;
+  if (!bindName(socket, error, cause)) return false;
+  std::lock_guard lock(reservedMutex_);
+  reserved_ = std::move(socket);
+  return true;
+}
+
+bool SocketNoticeEndpoint::bindName(Fd& socket, std::uint32_t& error, int& cause) {
   if (!closed_->valid()) {
-    error = systemError(closedError_);
-    return nullptr;
+    cause = closedError_;
+    error = systemError(cause);
+    return false;
   }
   sockaddr_un addr{};
   socklen_t length = 0;
   if (!abstractAddress(name_, addr, length)) {
-    error = systemError(ENAMETOOLONG);
-    return nullptr;
+    cause = ENAMETOOLONG;
+    error = systemError(cause);
+    return false;
   }
-  Fd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  // Credentials are asked for before the name is bound, so no notice comes without them.
+  const int on = 1;
+  socket = Fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   // EADDRINUSE, the name held by another reader, maps to 183.
-  if (!socket || ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) {
-    error = lastSystemError();
-    return nullptr;
+  if (!socket || ::setsockopt(socket.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
+      ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) {
+    cause = errno;
+    error = systemError(cause);
+    socket.reset();
+    return false;
   }
-  return std::make_unique<SocketNoticeReader>(std::move(socket), closed_);
+  return true;
 }
 
 void SocketNoticeEndpoint::close() {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,10 +24,16 @@ class SocketNoticeEndpoint : public platform::NoticeEndpoint {
   /// `name` is the abstract socket name, at most 107 bytes.
   explicit SocketNoticeEndpoint(std::string name = "TIVORAN");
 
-  /// Binds the name. Null with `error` 183 when another reader holds it, 206 when the
-  /// name is too long, otherwise the errno of socket() or bind() as posix::systemError()
-  /// maps it (never 0).
+  /// Binds the name (or takes the socket reserve() bound). Null with `error` 183 when
+  /// another reader holds it, 206 when the name is too long, otherwise the errno of
+  /// socket() or bind() as posix::systemError() maps it (never 0). Each message read
+  /// tells its sender's uid, which the kernel checked.
   std::unique_ptr<platform::NoticeReader> create(std::uint32_t& error) override;
+
+  /// Binds the name now, so that a program can tell at its start whether it can serve;
+  /// the next create() hands out this socket. False with `error` as create() sets it and
+  /// `cause` the errno behind it.
+  bool reserve(std::uint32_t& error, int& cause);
 
   /// Closes the readers this endpoint made, and those it makes from now on: their
   /// reads return kClosed, a read already blocked included. May be called from any
@@ -34,9 +41,13 @@ class SocketNoticeEndpoint : public platform::NoticeEndpoint {
   void close();
 
  private:
+  bool bindName(Fd& socket, std::uint32_t& error, int& cause);
+
   std::string name_;
   std::shared_ptr<const Fd> closed_;  // an eventfd that turns readable on close()
   int closedError_ = 0;               // errno of a failed eventfd()
+  std::mutex reservedMutex_;
+  Fd reserved_;  // bound by reserve(), not yet handed out
 };
 
 /// The address of the abstract name `name`: a NUL, then the name's bytes, no terminator.

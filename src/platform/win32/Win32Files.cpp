@@ -53,7 +53,9 @@ bool Win32KnownFolders::publicFolder(std::u16string& path, std::uint32_t& error)
   return true;
 }
 
-std::unique_ptr<platform::PageFile> Win32PageFiles::open(const std::u16string& path) {
+// The mailslot tells no sender, so owners are never looked at here.
+std::unique_ptr<platform::PageFile> Win32PageFiles::open(const std::u16string& path,
+                                                         std::optional<std::uint32_t>) {
   const std::wstring name = wide(path);
   UniqueHandle file(CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));

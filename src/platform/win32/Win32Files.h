@@ -25,7 +25,8 @@ class Win32PageFiles : public platform::PageFiles {
   /// Waits on `pollingClock` where a folder cannot be watched.
   explicit Win32PageFiles(platform::Clock& pollingClock) : watches_(pollingClock) {}
 
-  std::unique_ptr<platform::PageFile> open(const std::u16string& path) override;
+  std::unique_ptr<platform::PageFile> open(const std::u16string& path,
+                                           std::optional<std::uint32_t> sender) override;
   void remove(const std::u16string& path) override;
   /// A change notification on the folder, one per folder for all runs.
   std::unique_ptr<platform::FolderWatch> watchFolder(const std::u16string& folder) override;

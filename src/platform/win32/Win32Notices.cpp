@@ -12,7 +12,8 @@ class MailslotReader : public platform::NoticeReader, private MailslotCalls {
  public:
   explicit MailslotReader(UniqueHandle slot) : slot_(std::move(slot)) {}
 
-  platform::ReadResult read(std::span<std::uint8_t> dest) override {
+  /// A mailslot does not tell who posted a message: the sender stays unknown.
+  platform::ReadResult read(std::span<std::uint8_t> dest, std::optional<std::uint32_t>&) override {
     return readNotice(*this, dest);
   }
 

@@ -89,7 +89,7 @@ class Win32Printer : public platform::Printer {
       JOB_INFO_1W job;
       std::memcpy(&job, listing_.data() + i * sizeof job, sizeof job);
       listed_.push_back(job);
-      entries.push_back({job.JobId, job.Status});
+      entries.push_back({job.JobId, job.Status, std::nullopt});
     }
     return true;
   }

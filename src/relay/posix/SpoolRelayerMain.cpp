@@ -1,8 +1,11 @@
 // spoolrelayer: the Linux relay. Receives job notices on an abstract socket and relays
 // each job through the embedded directory spooler or CUPS.
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +24,7 @@
 #include "platform/posix/PosixThreads.h"
 #include "platform/posix/RelayDebugOutput.h"
 #include "platform/posix/SocketNoticeEndpoint.h"
+#include "platform/posix/StartupChecks.h"
 #if SPR_HAVE_CUPS
 #include "platform/posix/CupsSpooler.h"
 #endif
@@ -31,7 +35,7 @@ struct Options {
   std::string publicDir = "/var/spool/spoolrelayer";
   std::string spooler = "dir:/var/spool/spoolrelayer/printers";
   std::string endpoint = "TIVORAN";
-  std::string lockDir;  // the public folder unless given
+  std::string lockDir = "/run/spoolrelayer";  // the service's runtime directory
 };
 
 constexpr char kUsage[] =
@@ -46,12 +50,61 @@ constexpr char kUsage[] =
     "  --spooler SPOOLER  dir:ROOT, the embedded directory spooler (default\n"
     "                     dir:/var/spool/spoolrelayer/printers), or cups\n"
     "  --endpoint NAME    the notice endpoint (default TIVORAN); watchers use NAME.watch\n"
-    "  --lock-dir DIR     where the printer lock files live (default: the public folder)\n"
+    "  --lock-dir DIR     where the printer lock files live (default /run/spoolrelayer,\n"
+    "                     a folder only the relay may use)\n"
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n"
     "\n"
     "SIGTERM or SIGINT ends it; SIGUSR1 and SIGUSR2 stand for a console disconnect and\n"
     "connect. See spoolrelayer(8).\n";
+
+/// Says why the relay can't start with `what`, on standard error as its one last line.
+bool cannotUse(const std::string& what, const std::string& why) {
+  std::fprintf(stderr, "spoolrelayer: cannot use %s: %s\n", what.c_str(), why.c_str());
+  return false;
+}
+
+bool checkFolder(const std::string& path, posix::FolderUse use) {
+  const std::string problem = posix::folderProblem(path, use);
+  return problem.empty() || cannotUse(path, problem);
+}
+
+/// The public folder and its TIVORAN, the directory spooler's root (CUPS may start later)
+/// and the lock folder. A problem gives the relay's own line for it where there is one,
+/// then a line naming what and why.
+bool foldersUsable(const Options& options, platform::KnownFolders& folders,
+                   platform::DebugOutput& debug) {
+  std::u16string found;
+  std::uint32_t error = 0;
+  if (!folders.publicFolder(found, error)) {
+    debug.report("SHGetKnownFolderPath Error : 0x%08x \n", error);
+  }
+  if (!checkFolder(options.publicDir, posix::FolderUse::kTraverse) ||
+      !checkFolder(options.publicDir + "/TIVORAN", posix::FolderUse::kWrite)) {
+    return false;
+  }
+  if (options.spooler.rfind("dir:", 0) == 0 &&
+      !checkFolder(options.spooler.substr(4), posix::FolderUse::kRead)) {
+    return false;
+  }
+  return checkFolder(options.lockDir, posix::FolderUse::kPrivate);
+}
+
+/// Binds the endpoint's name, kept for the first listener; a name that can't be had
+/// gives the listener's line and one naming why.
+bool endpointUsable(const Options& options, platform::DebugOutput& debug,
+                    posix::SocketNoticeEndpoint& endpoint) {
+  std::uint32_t error = 0;
+  int cause = 0;
+  if (!endpoint.reserve(error, cause)) {
+    debug.report("CreateMailslot Error : 0x%08x \n", error);
+    const std::string why = cause == EADDRINUSE     ? "another process holds it"
+                            : cause == ENAMETOOLONG ? "longer than a socket address allows"
+                                                    : std::strerror(cause);
+    return cannotUse("endpoint " + options.endpoint, why);
+  }
+  return true;
+}
 
 /// Fills `options`. Returns -1 to go on, or the exit code: 0 after --help or --version,
 /// 2 after a bad option (named on standard error).
@@ -82,7 +135,6 @@ int parseOptions(int argc, char** argv, Options& options) {
     }
     *target = argv[++i];
   }
-  if (options.lockDir.empty()) options.lockDir = options.publicDir;
   return -1;
 }
 
@@ -96,9 +148,21 @@ std::unique_ptr<platform::Spooler> makeSpooler(const std::string& choice) {
   return nullptr;
 }
 
+/// Opens /dev/null on standard input, output and error where they are closed, so that no
+/// socket or file of the relay ever takes their numbers and receives its debug lines.
+void keepStandardDescriptors() {
+  for (int fd = 0; fd < 3; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      const int opened = ::open("/dev/null", O_RDWR);
+      if (opened >= 0 && opened != fd) ::close(opened);  // another number: leave it
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  keepStandardDescriptors();
   Options options;
   if (const int exitCode = parseOptions(argc, argv, options); exitCode >= 0) return exitCode;
   std::unique_ptr<platform::Spooler> spooler = makeSpooler(options.spooler);
@@ -106,13 +170,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "spoolrelayer: unknown spooler '%s'\n", options.spooler.c_str());
     return 2;
   }
+  // However many notices wait for one printer, the others' jobs still get descriptors.
+  (void)posix::raiseDescriptorLimit();
 
   // Every thread blocks the signals; the main thread takes them one at a time. Closing
   // (TERM, INT) plays the part of closing the hidden window; USR1 and USR2 stand for a
-  // console disconnect and connect.
+  // console disconnect and connect. HUP, which a terminal or a service manager may
+  // send, ends nothing.
   sigset_t signals;
   sigemptyset(&signals);
-  for (int sig : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2}) sigaddset(&signals, sig);
+  for (int sig : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2, SIGHUP}) sigaddset(&signals, sig);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
@@ -127,13 +194,19 @@ int main(int argc, char** argv) {
       posix::haveJournal() && posix::isJournalStream(std::getenv("JOURNAL_STREAM"), 2);
   posix::RelayDebugOutput debug(options.endpoint, journal ? posix::RelayDebugOutput::Sink::kJournal
                                                           : posix::RelayDebugOutput::Sink::kStderr);
+  posix::SocketNoticeEndpoint endpoint(options.endpoint);
+  posix::PosixThreads threads;
+  if (!foldersUsable(options, folders, debug)) return 1;
+  if (auto* directory = dynamic_cast<posix::DirectorySpooler*>(spooler.get())) {
+    directory->removeLeftovers();  // before any notice can start a document
+  }
+  if (!endpointUsable(options, debug, endpoint)) return 1;
+  // Said only once the relay will serve: a relay that cannot start names that alone.
   if (debug.watchError() != 0) {
     std::fprintf(
         stderr, "spoolrelayer: nobody can watch the debug lines: cannot listen on '%s': %s\n",
         posix::watchEndpointName(options.endpoint).c_str(), std::strerror(debug.watchError()));
   }
-  posix::SocketNoticeEndpoint endpoint(options.endpoint);
-  posix::PosixThreads threads;
   job::JobPorts jobPorts{*spooler, locks, folders, files, clock, debug};
   app::AppPorts appPorts{jobPorts, endpoint, threads};
   app::SessionController session(threads, [&appPorts] { app::noticeListener(appPorts); });
@@ -141,14 +214,18 @@ int main(int argc, char** argv) {
   session.onCreate();
   for (;;) {
     int sig = 0;
-    if (sigwait(&signals, &sig) != 0) continue;
+    if (sigwait(&signals, &sig) != 0 || sig == SIGHUP) continue;
     if (sig == SIGUSR1) {
       session.onConsoleDisconnect();
     } else if (sig == SIGUSR2) {
       session.onConsoleConnect();
     } else {
-      // The process ends at once, without waiting for the jobs that still run.
+      // The process ends at once, without waiting for the jobs that still run; a CUPS
+      // document being sent is cancelled, so it does not stay "incoming".
       session.onDestroy();
+#if SPR_HAVE_CUPS
+      if (auto* cups = dynamic_cast<posix::CupsSpooler*>(spooler.get())) cups->cancelOpenJobs();
+#endif
       std::fflush(nullptr);
       std::_Exit(0);
     }

@@ -100,6 +100,22 @@ TEST_F(NoticeListenerTest, EachNoticeGetsItsOwnPrintThread) {
   EXPECT_FALSE(endpoint.open);
 }
 
+TEST_F(NoticeListenerTest, TheSenderTheEndpointTellsGoesWithTheJob) {
+  files.files[job::pageFilePath(u"/pub/TIVORAN", u'/', 1, 1)].bytes =
+      fakes::pageFile(Bytes(20, 'a'), 2);
+  spooler.printer(u"A").queue = {{1, 0x80, 4242u}};
+  endpoint.sender = 65534;
+  endpoint.messages.push_back(notice(u"A", 1, 1));
+  app::noticeListener(ports);
+  EXPECT_EQ(files.senders, (std::vector<std::optional<std::uint32_t>>{65534u}));
+  EXPECT_EQ(spooler.printer(u"A").queue.size(), 1u);  // another account's job stays
+
+  endpoint.sender = 4242;
+  endpoint.messages.push_back(notice(u"A", 1, 0));
+  app::noticeListener(ports);
+  EXPECT_TRUE(spooler.printer(u"A").queue.empty());
+}
+
 TEST_F(NoticeListenerTest, SecondListenerCannotTakeTheName) {
   endpoint.open = true;
   app::noticeListener(ports);

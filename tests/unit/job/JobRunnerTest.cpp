@@ -19,8 +19,9 @@ constexpr std::uint32_t kJob = 0x2A;
 
 class JobRunnerTest : public ::testing::Test {
  protected:
-  void run(std::uint32_t copies, char16_t model = u'T') {
-    job::JobRequest request{kPrinter, kJob, copies, model, 0, std::nullopt};
+  void run(std::uint32_t copies, char16_t model = u'T',
+           std::optional<std::uint32_t> sender = std::nullopt) {
+    job::JobRequest request{kPrinter, kJob, copies, model, 0, sender};
     job::runJob(ports, request);
   }
   std::u16string path(std::uint32_t page) {
@@ -117,7 +118,7 @@ TEST_F(JobRunnerTest, ThreePagesTwoCopies) {
 
 TEST_F(JobRunnerTest, NoCopiesStillDeletesPageZeroAndRemovesTheFinishedJob) {
   addPage(1, "page one, plain text", 2);
-  printer.queue = {{kJob, platform::kJobStatusPrinted}};
+  printer.queue = {{kJob, platform::kJobStatusPrinted, std::nullopt}};
   run(0);
   EXPECT_TRUE(printer.documents.empty());
   EXPECT_EQ(files.removed, (std::vector<std::u16string>{path(0)}));
@@ -301,15 +302,45 @@ TEST_F(JobRunnerTest, FinishedJobRemovalMatchesTheStatusExactly) {
   };
   for (const Case& c : {Case{0x80, true}, Case{0x1000, true}, Case{0x90, false},
                         Case{0x1080, false}, Case{0x10, false}}) {
-    printer.queue = {{7, 0x80}, {kJob, c.status}};
+    printer.queue = {{7, 0x80, std::nullopt}, {kJob, c.status, std::nullopt}};
     run(0);
     EXPECT_EQ(printer.queue.size(), c.removed ? 1u : 2u) << c.status;
   }
   // A listing that does not fit yields no entries.
-  printer.queue = {{7, 0x80}, {kJob, 0x80}};
+  printer.queue = {{7, 0x80, std::nullopt}, {kJob, 0x80, std::nullopt}};
   printer.listingFits = 1;
   run(0);
   EXPECT_EQ(printer.queue.size(), 2u);
+}
+
+// Where the endpoint tells who posted the notice, the driver's finished job is removed
+// only for its own account, or for the superuser; without a sender, for anyone.
+TEST_F(JobRunnerTest, FinishedJobIsRemovedOnlyForItsOwner) {
+  constexpr std::uint32_t kOwner = 1000, kOther = 65534, kRoot = 0;
+  struct Case {
+    std::optional<std::uint32_t> owner;
+    std::optional<std::uint32_t> sender;
+    bool removed;
+  };
+  for (const Case& c : {Case{kOwner, kOther, false}, Case{std::nullopt, kOther, false},
+                        Case{kOwner, kOwner, true}, Case{kOwner, kRoot, true},
+                        Case{std::nullopt, kRoot, true}, Case{kOwner, std::nullopt, true}}) {
+    printer.queue = {{7, 0x80, kOther}, {kJob, 0x80, c.owner}};
+    run(0, u'T', c.sender);
+    EXPECT_EQ(printer.queue.size(), c.removed ? 1u : 2u)
+        << "owner " << c.owner.value_or(~0u) << ", sender " << c.sender.value_or(~0u);
+    EXPECT_EQ(printer.queue.front().jobId, 7u);
+  }
+}
+
+TEST_F(JobRunnerTest, EveryPageFileIsOpenedForTheSender) {
+  addPage(1, "page one, plain text", 0);
+  addPage(2, "page two, plain text", 2).appearsAtMs = 300;
+  run(1, u'T', 4242u);
+  ASSERT_EQ(printer.documents.size(), 1u);
+  EXPECT_EQ(printer.documents[0].pages.size(), 2u);
+  ASSERT_EQ(files.senders.size(), 5u);  // page 1, three waits for page 2, page 2
+  for (const auto& sender : files.senders) EXPECT_EQ(sender, std::optional<std::uint32_t>(4242));
 }
 
 TEST_F(JobRunnerTest, LockFailures) {
@@ -348,7 +379,7 @@ TEST_F(JobRunnerTest, FailuresBeforeTheCopiesGoToTheTail) {
 TEST_F(JobRunnerTest, PrinterInformationFailures) {
   addPage(1, "page one, plain text", 2);
   spooler.failOn("GetPrinter", 1);
-  printer.queue = {{kJob, 0x1000}};
+  printer.queue = {{kJob, 0x1000, std::nullopt}};
   run(1);
   EXPECT_EQ(debug.lines, (Lines{"GetPrinter1 Error \n", "SetOutputFile Error \n"}));
   EXPECT_TRUE(printer.queue.empty());  // the tail still removes the finished job

@@ -118,8 +118,25 @@ bool makeSpoolFolder(const DriverSide& side, std::string& folder, std::string& e
 bool writePageFile(const std::string& folder, const std::string& name,
                    std::span<const std::uint8_t> bytes, std::string& error) {
   const std::string target = folder + "/" + name;
-  const std::string temp = folder + "/." + name + "." + std::to_string(::getpid());
-  if (!writeFile(temp, bytes, error)) return false;
+  const std::string stem = folder + "/." + name + "." + std::to_string(::getpid());
+  // The temporary name must not exist yet: never a file or a link someone else put there.
+  std::string temp;
+  posix::Fd fd;
+  for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
+    temp = attempt == 0 ? stem : stem + "." + std::to_string(attempt);
+    fd =
+        posix::Fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!fd && errno != EEXIST) break;
+  }
+  if (!fd) {
+    error = "cannot create " + temp + ": " + reason(errno);
+    return false;
+  }
+  if (!posix::writeAll(fd.get(), bytes) || ::close(fd.release()) != 0) {
+    error = "cannot write " + temp + ": " + reason(errno);
+    (void)::unlink(temp.c_str());
+    return false;
+  }
   if (::rename(temp.c_str(), target.c_str()) == 0) return true;
   error = "cannot write " + target + ": " + reason(errno);
   (void)::unlink(temp.c_str());
