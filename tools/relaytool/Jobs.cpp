@@ -30,7 +30,7 @@ struct JobsOptions {
 };
 
 constexpr std::string_view kCommand = "jobs";
-constexpr OptionSpec kSpecs[] = {
+constexpr KnownOption kSpecs[] = {
     {"--state-dir", true}, {"--printer", true}, {"--job-id", true},
     {"--last", true},      {"--json", false},
 };

@@ -6,7 +6,7 @@
 
 namespace relaytool {
 
-bool parseArgs(Args args, std::span<const OptionSpec> specs, ParsedArgs& out, std::string& error) {
+bool parseArgs(Args args, std::span<const KnownOption> known, ParsedArgs& out, std::string& error) {
   out = ParsedArgs();
   bool operandsOnly = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -23,10 +23,10 @@ bool parseArgs(Args args, std::span<const OptionSpec> specs, ParsedArgs& out, st
       out.help = true;
       return true;
     }
-    const auto spec = std::find_if(specs.begin(), specs.end(),
-                                   [arg](const OptionSpec& s) { return s.name == arg; });
-    if (spec == specs.end()) return error = "unknown option '" + std::string(arg) + "'", false;
-    if (!spec->takesValue) {
+    const auto found = std::find_if(known.begin(), known.end(),
+                                    [arg](const KnownOption& s) { return s.name == arg; });
+    if (found == known.end()) return error = "unknown option '" + std::string(arg) + "'", false;
+    if (!found->takesValue) {
       out.options.emplace_back(arg, std::string_view());
       continue;
     }

@@ -18,7 +18,7 @@ using Args = std::span<const std::string_view>;
 inline constexpr int kExitFailed = 1;  // the work itself failed (output, endpoint, files)
 inline constexpr int kExitUsage = 2;   // a bad option or an unusable input
 
-struct OptionSpec {
+struct KnownOption {
   std::string_view name;  // "--printer", "-o"
   bool takesValue = false;
 };
@@ -30,9 +30,9 @@ struct ParsedArgs {
   std::vector<std::string> operands;
 };
 
-/// Sorts `args` into options and operands by `specs`. False, with `error` naming the
+/// Sorts `args` into options and operands by `known`. False, with `error` naming the
 /// option, for an unknown option or one whose value is missing.
-bool parseArgs(Args args, std::span<const OptionSpec> specs, ParsedArgs& out, std::string& error);
+bool parseArgs(Args args, std::span<const KnownOption> known, ParsedArgs& out, std::string& error);
 
 /// A decimal number, or hexadecimal after 0x, that fits 32 bits.
 bool parseU32(std::string_view text, std::uint32_t& value);

@@ -55,7 +55,7 @@ const std::string_view kPostHelp =
 namespace {
 
 constexpr std::string_view kCommand = "post";
-constexpr OptionSpec kSpecs[] = {
+constexpr KnownOption kSpecs[] = {
     {"--printer", true},  {"--job-id", true},   {"--copies", true},
     {"--model", true},    {"--cut-mode", true}, {"--public-dir", true},
 #ifdef _WIN32

@@ -19,7 +19,7 @@ namespace relaytool {
 namespace {
 
 constexpr std::string_view kCommand = "process";
-constexpr OptionSpec kSpecs[] = {
+constexpr KnownOption kSpecs[] = {
     {"--printer-data", true}, {"--model", true}, {"--cut-mode", true}, {"-o", true}};
 
 struct ProcessOptions {

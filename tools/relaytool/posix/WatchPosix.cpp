@@ -37,7 +37,7 @@ const std::string_view kWatchHelp =
 namespace {
 
 constexpr std::string_view kCommand = "watch";
-constexpr OptionSpec kSpecs[] = {{"--endpoint", true}};
+constexpr KnownOption kSpecs[] = {{"--endpoint", true}};
 constexpr std::size_t kLargestMessage = std::size_t{64} * 1024;
 
 std::string sourceOf(const posix::WatchMessage& message) {

@@ -35,7 +35,7 @@ const std::string_view kWatchHelp =
 namespace {
 
 constexpr std::string_view kCommand = "watch";
-constexpr OptionSpec kSpecs[] = {{"--all", false}};
+constexpr KnownOption kSpecs[] = {{"--all", false}};
 constexpr DWORD kBufferSize = 4096;  // a DWORD process id, then the NUL-terminated text
 constexpr wchar_t kRelayProgram[] = L"SpoolRelayer.exe";
 
