@@ -10,6 +10,7 @@
 #include "raster/BandMerger.h"
 #include "raster/CompressedRasterWriter.h"
 #include "stream/ByteScan.h"
+#include "stream/PairScan.h"
 
 namespace page {
 namespace {
@@ -31,12 +32,21 @@ bool replacesFirstCut(const PageJob& job) {
 }
 
 /// What the first scan of a page finds: its first cut commands, in order, and its first
-/// raster header.
+/// raster header. Past that header it also notes how far no font selection or
+/// placeholder marker can start: none starts at positions firstRaster + 1 to
+/// markerFreeTo - 1.
 struct PageScan {
   std::array<std::size_t, 3> cuts{};
   std::size_t cutCount = 0;
   std::size_t firstRaster = kNone;
+  std::size_t markerFreeTo = 0;
 };
+
+// The two bytes every cut, font selection (ESC M) and placeholder marker (98 07) opens
+// with: past the first raster header, where every row holds one, the scans stop only there.
+constexpr stream::BytePair kCutStart{0x1D, 0x56};
+constexpr stream::BytePair kFontStart{0x1B, 0x4D};
+constexpr stream::BytePair kMarkerStart{0x98, 0x07};
 
 /// The first raster header at positions 0 to L - 1 (it may read into the margin).
 std::size_t findRaster(stream::StreamView s) {
@@ -50,9 +60,9 @@ std::size_t findRaster(stream::StreamView s) {
 
 /// One forward scan for up to `wantCuts` cut commands starting at positions 0 to L - 5
 /// (a cut in the last four bytes is never found) and for the first raster header. It
-/// steps from 0x1D to 0x1D until it meets a raster header; after that, where headers
-/// stand at every row, the cut search steps from 0x56, the cut's second byte, which a
-/// header holds only as a width or height of 86. Cuts cannot overlap one another.
+/// steps from 0x1D to 0x1D until it meets a raster header. After that it stops only
+/// where a cut, a font selection or a placeholder marker could start, and once one of
+/// the last two is met, only where a cut could. Cuts cannot overlap one another.
 PageScan scanPage(stream::StreamView s, std::size_t wantCuts) {
   PageScan scan;
   const std::size_t end = scanEnd(s);
@@ -67,10 +77,26 @@ PageScan scanPage(stream::StreamView s, std::size_t wantCuts) {
     }
   }
   if (scan.firstRaster == kNone) return scan;  // the whole page has been searched
-  for (std::size_t v = stream::findByte(s.data, p + 2, cutEnd + 1, 0x56);
-       scan.cutCount < wantCuts && v <= cutEnd;
-       v = stream::findByte(s.data, v + 1, cutEnd + 1, 0x56)) {
-    if (s.matches(v - 1, stream::PageMarkers::kCutCommand)) scan.cuts[scan.cutCount++] = v - 1;
+  static const stream::BytePair kAllStarts[] = {kCutStart, kFontStart, kMarkerStart};
+  static const stream::PairFinder allStarts(kAllStarts);
+  static const stream::BytePair kCutStarts[] = {kCutStart};
+  static const stream::PairFinder cutStarts(kCutStarts);
+  std::size_t i = allStarts.find(s.data, p + 1, end, s.capacity);
+  for (; i < end; i = allStarts.find(s.data, i + 1, end, s.capacity)) {
+    if (s.data[i] != 0x1D) break;  // a font selection or placeholder marker may start here
+    if (scan.cutCount < wantCuts && i < cutEnd && s.matches(i, stream::PageMarkers::kCutCommand)) {
+      scan.cuts[scan.cutCount++] = i;
+    }
+    if (scan.cutCount == wantCuts) {
+      scan.markerFreeTo = i + 1;
+      return scan;
+    }
+  }
+  scan.markerFreeTo = i;
+  for (std::size_t c = cutStarts.find(s.data, i, cutEnd, s.capacity);
+       scan.cutCount < wantCuts && c < cutEnd;
+       c = cutStarts.find(s.data, c + 1, cutEnd, s.capacity)) {
+    if (s.matches(c, stream::PageMarkers::kCutCommand)) scan.cuts[scan.cutCount++] = c;
   }
   return scan;
 }
@@ -89,11 +115,18 @@ void removeCut(PageBuffer& page, std::size_t pos) {
   page.setLength(static_cast<std::uint32_t>(length - kCutSize));
 }
 
+/// Where the fixed page stands: its first raster header and the stretch past it known
+/// to hold no font selection or placeholder marker (positions raster + 1 to freeTo - 1).
+struct FixedPage {
+  std::size_t firstRaster = kNone;
+  std::size_t markerFreeTo = 0;
+};
+
 /// Replaces the first cut when the job asks for it and removes the next cut after the
 /// first one still standing. The replacement can neither make nor break another match,
-/// so the cut removed is the third found when the first was replaced and the second
-/// otherwise. Returns the first raster header of the fixed page.
-std::size_t applyCutFixups(PageBuffer& page, const PageJob& job) {
+/// nor a font selection or placeholder marker (their bytes are none of a cut's), so the
+/// cut removed is the third found when the first was replaced and the second otherwise.
+FixedPage applyCutFixups(PageBuffer& page, const PageJob& job) {
   const bool replace = replacesFirstCut(job);
   const PageScan scan = scanPage(page.stream(), replace ? 3 : 2);
   if (replace && scan.cutCount >= 1) {
@@ -101,19 +134,28 @@ std::size_t applyCutFixups(PageBuffer& page, const PageJob& job) {
                 kCutSize);
   }
   const std::size_t removed = replace ? 2 : 1;
-  if (scan.cutCount <= removed) return scan.firstRaster;
+  if (scan.cutCount <= removed) return {scan.firstRaster, scan.markerFreeTo};
   // Closing the gap can join bytes into a new header, so the fixed page is searched again.
   removeCut(page, scan.cuts[removed]);
-  return findRaster(page.stream());
+  return {findRaster(page.stream()), 0};
 }
 
 /// An image-only page holds a raster command and neither a font selection (ESC M n
-/// ESC t m) nor a placeholder marker; the first of those two found is reported.
-bool isImageOnlyPage(stream::StreamView s, std::size_t firstRaster, platform::DebugOutput& debug) {
-  if (s.length <= kShortestImagePage || firstRaster == kNone) return false;
+/// ESC t m) nor a placeholder marker; the first of those two found is reported. Positions
+/// raster + 1 to freeTo - 1 of `fixed` are known to hold neither and are not searched.
+bool isImageOnlyPage(stream::StreamView s, FixedPage fixed, platform::DebugOutput& debug) {
+  if (s.length <= kShortestImagePage || fixed.firstRaster == kNone) return false;
   const std::size_t end = scanEnd(s);
-  stream::CandidateFinder<2> candidates(s.data, end, {0x1B, 0x98});
-  for (std::size_t i = candidates.next(0); i < end; i = candidates.next(i + 1)) {
+  static const stream::BytePair kMarkerStarts[] = {kFontStart, kMarkerStart};
+  static const stream::PairFinder markerStarts(kMarkerStarts);
+  const std::size_t skipFrom = fixed.firstRaster + 1;
+  const std::size_t skipTo = std::max(skipFrom, fixed.markerFreeTo);
+  auto next = [&](std::size_t from) {
+    const std::size_t hit = markerStarts.find(s.data, from, std::min(skipFrom, end), s.capacity);
+    return hit < skipFrom ? hit
+                          : markerStarts.find(s.data, std::max(from, skipTo), end, s.capacity);
+  };
+  for (std::size_t i = next(0); i < end; i = next(i + 1)) {
     if (s.matches(i, stream::PageMarkers::kFontSelect)) {
       if (s.matches(i + 3, stream::PageMarkers::kCodeTableSelect)) {
         debug.write("Image + Font !! \n");
@@ -138,10 +180,11 @@ OutputBuffer OutputBuffer::allocate() {
 
 void processPage(PageBuffer& page, PageJob& job) {
   if (!page.ok()) return;
-  const std::size_t firstRaster = applyCutFixups(page, job);
+  const FixedPage fixed = applyCutFixups(page, job);
+  const std::size_t firstRaster = fixed.firstRaster;
   const stream::StreamView stream = page.stream();
   const page::PrinterSettings& settings = job.settings;
-  if (!isImageOnlyPage(stream, firstRaster, job.debug)) {
+  if (!isImageOnlyPage(stream, fixed, job.debug)) {
     writeTextPage(stream, job.printer, job.output, settings, job.heightClass,
                   std::min(firstRaster, scanEnd(stream)));
     return;

@@ -1,6 +1,9 @@
 #include "raster/BandMerger.h"
 
+#include "base/CpuVectors.h"
+
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <span>
@@ -18,52 +21,80 @@ bool headerAt(const std::uint8_t* p) {
   return std::memcmp(p, stream::PageMarkers::kRasterCommand.data(), 4) == 0;
 }
 
-/// `N` bytes read from or written to the stream with one load or store.
+/// The first five bytes of a raster header of `rowBytes` bytes a row, as headerWordAt
+/// reads them: 1D 76 30 00 xL.
+constexpr std::uint64_t headerWord(std::uint32_t rowBytes) {
+  return 0x0030761DULL | (std::uint64_t{rowBytes & 0xFFU} << 32);
+}
+
+/// The five bytes at `p`, the first in the lowest bits; eight are read.
+inline std::uint64_t headerWordAt(const std::uint8_t* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, 8);
+    return word & 0xFF'FFFF'FFFFULL;
+  } else {
+    std::uint64_t word = 0;
+    for (int i = 4; i >= 0; --i) word = word << 8 | p[i];
+    return word;
+  }
+}
+
+/// `N` bytes read from or written to the stream with one load or store: a vector of the
+/// compiler's, so that the bytes stay in one register between the two.
 template <std::size_t N>
-struct Piece {
-  unsigned char bytes[N];
+struct Vector {
+  typedef unsigned char type __attribute__((vector_size(N)));
 };
-
 template <std::size_t N>
-Piece<N> load(const std::uint8_t* p) {
+using Piece = typename Vector<N>::type;
+
+/// Copies `N` bytes through one register: the load is done before the store.
+template <std::size_t N>
+[[gnu::always_inline]] inline void copyPiece(std::uint8_t* dst, const std::uint8_t* src) {
   Piece<N> piece;
-  std::memcpy(piece.bytes, p, N);
-  return piece;
+  std::memcpy(&piece, src, N);
+  std::memcpy(dst, &piece, N);
 }
 
-template <std::size_t N>
-void store(std::uint8_t* p, const Piece<N>& piece) {
-  std::memcpy(p, piece.bytes, N);
-}
-
-/// Moves `n` bytes from `src` down to `dst` (dst <= src), in pieces of 16 bytes with the
+/// Moves `n` bytes from `src` down to `dst` (dst <= src), in pieces of `P` bytes with the
 /// last piece overlapping the one before. Each piece is loaded before any store that could
 /// reach it: a store ends `src - dst` bytes before the bytes loaded next, and the last
 /// piece is loaded first. Rows of a raster page are mostly under 256 bytes, where this
 /// costs less than a call.
-inline void moveDown(std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
-  if (n >= 16) {
-    const Piece<16> last = load<16>(src + n - 16);
-    for (std::size_t i = 0; i + 16 <= n; i += 16) store(dst + i, load<16>(src + i));
-    store(dst + n - 16, last);
+template <std::size_t P>
+[[gnu::always_inline]] inline void moveDown(std::uint8_t* dst, const std::uint8_t* src,
+                                            std::size_t n) {
+  if (n >= P) {
+    Piece<P> last;
+    std::memcpy(&last, src + n - P, P);
+    for (std::size_t i = 0; i + P <= n; i += P) copyPiece<P>(dst + i, src + i);
+    std::memcpy(dst + n - P, &last, P);
+  } else if constexpr (P > 16) {
+    moveDown<P / 2>(dst, src, n);
   } else if (n >= 8) {
-    const Piece<8> first = load<8>(src);
-    const Piece<8> last = load<8>(src + n - 8);
-    store(dst, first);
-    store(dst + n - 8, last);
+    Piece<8> first;
+    Piece<8> last;
+    std::memcpy(&first, src, 8);
+    std::memcpy(&last, src + n - 8, 8);
+    std::memcpy(dst, &first, 8);
+    std::memcpy(dst + n - 8, &last, 8);
   } else if (n >= 4) {
-    const Piece<4> first = load<4>(src);
-    const Piece<4> last = load<4>(src + n - 4);
-    store(dst, first);
-    store(dst + n - 4, last);
+    Piece<4> first;
+    Piece<4> last;
+    std::memcpy(&first, src, 4);
+    std::memcpy(&last, src + n - 4, 4);
+    std::memcpy(dst, &first, 4);
+    std::memcpy(dst + n - 4, &last, 4);
   } else {
     for (std::size_t i = 0; i < n; ++i) dst[i] = src[i];
   }
 }
 
-}  // namespace
-
-std::uint32_t mergeBands(stream::StreamView stream, std::uint32_t bandRowLimit) {
+/// The merge, moving rows in pieces of `P` bytes.
+template <std::size_t P>
+[[gnu::always_inline]] inline std::uint32_t merge(stream::StreamView stream,
+                                                  std::uint32_t bandRowLimit) {
   const auto length =
       static_cast<std::uint32_t>(std::min<std::size_t>(stream.length, stream.capacity));
   if (length <= 4) return length;
@@ -84,7 +115,7 @@ std::uint32_t mergeBands(stream::StreamView stream, std::uint32_t bandRowLimit) 
       if (count > kLongMove) {
         std::memmove(data + out, data + in, count);
       } else {
-        moveDown(data + out, data + in, count);
+        moveDown<P>(data + out, data + in, count);
       }
     }
     out += count;
@@ -117,19 +148,42 @@ std::uint32_t mergeBands(stream::StreamView stream, std::uint32_t bandRowLimit) 
       take(kHeaderSize + rowBytes + 1);
     }
     if (counter == nullptr) continue;
-    // The rows that follow at the same width, whole within the stream, merge alike. The
-    // next header's position is found without waiting for the load of its width, which
-    // is only compared with the one expected.
+    // The rows that follow at the same width, whole within the stream, merge alike, as
+    // many as the band has room for. A header is known by its first five bytes, read as
+    // one word; the counter is written once the run ends.
     const std::uint32_t step = kHeaderSize + rowBytes + 1;
-    while (rows < limit && length - in >= step && headerAt(data + in) && data[in + 4] == rowBytes) {
-      *counter = static_cast<std::uint8_t>(++rows);
-      moveDown(data + out - 1, data + in + kHeaderSize, rowBytes + 1);
+    const std::uint32_t room = std::min(limit - std::min(rows, limit), (length - in) / step);
+    const std::uint64_t header = headerWord(rowBytes);
+    std::uint32_t merged = 0;
+    while (merged < room && headerWordAt(data + in) == header) {
+      moveDown<P>(data + out - 1, data + in + kHeaderSize, rowBytes + 1);
       out += rowBytes;
       in += step;
+      ++merged;
     }
+    rows += merged;
+    *counter = static_cast<std::uint8_t>(rows);
   }
   take(length - in);
   return out;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
+/// The merge with 32-byte moves, for processors with AVX2. (64-byte moves measured no
+/// faster: most rows are under 128 bytes.)
+__attribute__((target("avx2"))) std::uint32_t mergeWide(stream::StreamView stream,
+                                                        std::uint32_t bandRowLimit) {
+  return merge<32>(stream, bandRowLimit);
+}
+#endif
+
+}  // namespace
+
+std::uint32_t mergeBands(stream::StreamView stream, std::uint32_t bandRowLimit) {
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
+  if (base::usableVectors() >= base::Vectors::kAvx2) return mergeWide(stream, bandRowLimit);
+#endif
+  return merge<16>(stream, bandRowLimit);
 }
 
 void writeBandedPage(stream::StreamView stream, std::uint32_t bandRowLimit,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 
+#include "base/CpuVectors.h"
 #include "fakes/Bytes.h"
 #include "fakes/FakeSpooler.h"
 #include "page/PageBuffer.h"
@@ -26,6 +27,25 @@ Bytes merge(const Bytes& stream, std::uint32_t limit, int* writes = nullptr) {
   if (writes) *writes = static_cast<int>(state.documents[0].writes.size());
   return state.documents[0].bytes();
 }
+
+/// Each vector level the processor offers, narrowest first; the merger is held to the
+/// same results on each.
+std::vector<base::Vectors> offeredLevels() {
+  std::vector<base::Vectors> levels;
+  for (base::Vectors v : {base::Vectors::kBaseline, base::Vectors::kAvx2, base::Vectors::kAvx512,
+                          base::Vectors::kAvx512Vbmi}) {
+    if (v <= base::offeredVectors()) levels.push_back(v);
+  }
+  return levels;
+}
+
+/// Caps the vectors the core uses while it lives.
+struct VectorCap {
+  explicit VectorCap(base::Vectors most) { base::capVectors(most); }
+  ~VectorCap() { base::capVectors(base::Vectors::kAvx512Vbmi); }
+  VectorCap(const VectorCap&) = delete;
+  VectorCap& operator=(const VectorCap&) = delete;
+};
 
 Bytes rows(int count, std::uint8_t sep = 0x0D) {
   Bytes all;
@@ -189,23 +209,27 @@ Bytes randomRasterStream(std::mt19937& rng) {
 }
 
 TEST(BandMerger, RandomStreamsMatchTheStepByStepMerge) {
-  std::mt19937 rng(31337);
-  const std::uint32_t limits[] = {0, 1, 2, 3, 20, 255, 1000};
-  for (int round = 0; round < 400; ++round) {
-    const Bytes full = randomRasterStream(rng);
-    const std::uint32_t limit = limits[rng() % std::size(limits)];
-    // Every length the stream can be cut at near its end, so rows, headers and pieces end
-    // on every byte; the buffer ends right after the stream, so a read past it is caught
-    // by the sanitizer build.
-    for (std::size_t cut = 0; cut <= std::min<std::size_t>(full.size(), 24); ++cut) {
-      const Bytes in(full.begin(), full.end() - static_cast<std::ptrdiff_t>(cut));
-      std::vector<std::uint8_t> buffer(in);
-      const stream::StreamView view{buffer.data(), static_cast<std::uint32_t>(buffer.size()),
-                                    buffer.size()};
-      const std::uint32_t merged = raster::mergeBands(view, limit);
-      ASSERT_EQ(fakes::toHex(Bytes(buffer.begin(), buffer.begin() + merged)),
-                fakes::toHex(stepByStep(in, limit)))
-          << "limit " << limit << ", stream " << fakes::toHex(in);
+  for (base::Vectors level : offeredLevels()) {
+    const VectorCap cap(level);
+    std::mt19937 rng(31337);
+    const std::uint32_t limits[] = {0, 1, 2, 3, 20, 255, 1000};
+    for (int round = 0; round < 400; ++round) {
+      const Bytes full = randomRasterStream(rng);
+      const std::uint32_t limit = limits[rng() % std::size(limits)];
+      // Every length the stream can be cut at near its end, so rows, headers and pieces end
+      // on every byte; the buffer ends right after the stream, so a read past it is caught
+      // by the sanitizer build.
+      for (std::size_t cut = 0; cut <= std::min<std::size_t>(full.size(), 24); ++cut) {
+        const Bytes in(full.begin(), full.end() - static_cast<std::ptrdiff_t>(cut));
+        std::vector<std::uint8_t> buffer(in);
+        const stream::StreamView view{buffer.data(), static_cast<std::uint32_t>(buffer.size()),
+                                      buffer.size()};
+        const std::uint32_t merged = raster::mergeBands(view, limit);
+        ASSERT_EQ(fakes::toHex(Bytes(buffer.begin(), buffer.begin() + merged)),
+                  fakes::toHex(stepByStep(in, limit)))
+            << "level " << static_cast<int>(level) << ", limit " << limit << ", stream "
+            << fakes::toHex(in);
+      }
     }
   }
 }
@@ -213,27 +237,31 @@ TEST(BandMerger, RandomStreamsMatchTheStepByStepMerge) {
 TEST(BandMerger, RowsOfEveryWidthMergeAtEveryOffset) {
   // Wide and narrow rows, the stream starting at every offset of the buffer, so the
   // pieces the merger copies fall at every alignment.
-  for (std::uint32_t width : {0u, 1u, 3u, 4u, 7u, 8u, 15u, 16u, 17u, 31u, 32u, 33u, 72u, 255u}) {
-    Bytes rowsOfWidth;
-    for (int i = 0; i < 25; ++i) {
-      Bytes data(width);
-      for (std::uint32_t k = 0; k < width; ++k)
-        data[k] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(i) * 7 + k);
-      rowsOfWidth = fakes::concat({rowsOfWidth, fakes::rasterRow(data)});
-    }
-    for (std::size_t offset = 0; offset < 16; ++offset) {
-      Bytes buffer(offset, 0xEE);
-      buffer = fakes::concat({buffer, rowsOfWidth});
-      const stream::StreamView view{buffer.data() + offset,
-                                    static_cast<std::uint32_t>(rowsOfWidth.size()),
-                                    rowsOfWidth.size()};
-      const std::uint32_t merged = raster::mergeBands(view, 20);
-      EXPECT_EQ(Bytes(buffer.begin() + static_cast<std::ptrdiff_t>(offset),
-                      buffer.begin() + static_cast<std::ptrdiff_t>(offset + merged)),
-                stepByStep(rowsOfWidth, 20))
-          << "width " << width << ", offset " << offset;
-      EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(offset)),
-                Bytes(offset, 0xEE));
+  for (base::Vectors level : offeredLevels()) {
+    const VectorCap cap(level);
+    for (std::uint32_t width : {0u, 1u, 3u, 4u, 7u, 8u, 15u, 16u, 17u, 31u, 32u, 33u, 63u, 64u, 65u,
+                                72u, 127u, 128u, 255u}) {
+      Bytes rowsOfWidth;
+      for (int i = 0; i < 25; ++i) {
+        Bytes data(width);
+        for (std::uint32_t k = 0; k < width; ++k)
+          data[k] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(i) * 7 + k);
+        rowsOfWidth = fakes::concat({rowsOfWidth, fakes::rasterRow(data)});
+      }
+      for (std::size_t offset = 0; offset < 16; ++offset) {
+        Bytes buffer(offset, 0xEE);
+        buffer = fakes::concat({buffer, rowsOfWidth});
+        const stream::StreamView view{buffer.data() + offset,
+                                      static_cast<std::uint32_t>(rowsOfWidth.size()),
+                                      rowsOfWidth.size()};
+        const std::uint32_t merged = raster::mergeBands(view, 20);
+        EXPECT_EQ(Bytes(buffer.begin() + static_cast<std::ptrdiff_t>(offset),
+                        buffer.begin() + static_cast<std::ptrdiff_t>(offset + merged)),
+                  stepByStep(rowsOfWidth, 20))
+            << "level " << static_cast<int>(level) << ", width " << width << ", offset " << offset;
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(offset)),
+                  Bytes(offset, 0xEE));
+      }
     }
   }
 }
