@@ -57,11 +57,20 @@ PairKernel pick(std::size_t count, bool firstAny) {
   }
 }
 
+/// Whether more than one pair of the set stands wherever its first byte does; the vector
+/// kernels know only the first one so, and such a set is searched byte by byte.
+bool severalAny(const PairSet& set) {
+  std::size_t any = 0;
+  for (std::size_t k = 0; k < set.count; ++k) any += set.pairs[k].anySecond ? 1U : 0U;
+  return any > 1;
+}
+
 /// Any set, through the kernel made for its shape.
 template <template <std::size_t, bool> class Kernel>
 std::size_t findAny(const std::uint8_t* data, std::size_t from, std::size_t end,
                     std::size_t readable, const PairSet& set) {
   if (set.count == 0 || from >= end) return end;
+  if (severalAny(set)) return findBytewise(data, from, end, readable, set);
   return pick<Kernel>(set.count, set.pairs[0].anySecond)(data, from, end, readable, set);
 }
 
@@ -271,7 +280,7 @@ PairSet makePairSet(std::span<const BytePair> pairs) {
     if (set.count == set.pairs.size()) break;
     set.pairs[set.count++] = pair;
   }
-  for (std::size_t k = 1; k < set.count; ++k) {
+  for (std::size_t k = 1; k < set.count && !set.pairs[0].anySecond; ++k) {
     if (set.pairs[k].anySecond) std::swap(set.pairs[0], set.pairs[k]);
   }
   for (std::size_t k = 0; k < set.count; ++k) {
@@ -288,7 +297,8 @@ PairSet makePairSet(std::span<const BytePair> pairs) {
 
 PairFinder::PairFinder(std::span<const BytePair> pairs)
     : set_(makePairSet(pairs)), kernel_(&findNothing) {
-  if (set_.count > 0) kernel_ = choice().pick(set_.count, set_.pairs[0].anySecond);
+  if (set_.count == 0) return;
+  kernel_ = severalAny(set_) ? &findBytewise : choice().pick(set_.count, set_.pairs[0].anySecond);
 }
 
 std::span<const NamedPairKernel> usablePairKernels() {

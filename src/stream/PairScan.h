@@ -16,7 +16,8 @@ struct BytePair {
   bool anySecond = false;
 };
 
-/// The pairs one pass looks for: up to three, of which only the first may be `anySecond`.
+/// The pairs one pass looks for: up to three. The vector kernels take only the first to be
+/// `anySecond`; a set with more of them is searched byte by byte.
 /// Bit 4 + k of classes[v & 0x7F] is set when pair k may open with byte v, bit k when
 /// it may close with it (every byte closes an `anySecond` pair).
 struct PairSet {
@@ -25,7 +26,7 @@ struct PairSet {
   std::array<std::uint8_t, 128> classes{};
 };
 
-/// The set of the first three of `pairs`, an `anySecond` pair moved to the front.
+/// The set of the first three of `pairs`, the first `anySecond` pair moved to the front.
 PairSet makePairSet(std::span<const BytePair> pairs);
 
 /// The first position i in [from, end) of `data` where a pair of `set` starts; `end`
@@ -37,7 +38,7 @@ using PairKernel = std::size_t (*)(const std::uint8_t* data, std::size_t from, s
 /// Searches with the widest vectors the processor offers, chosen once.
 class PairFinder {
  public:
-  /// `pairs` holds one to three pairs; only the first may be `anySecond`.
+  /// `pairs` holds one to three pairs (any past the third are left out).
   explicit PairFinder(std::span<const BytePair> pairs);
 
   [[nodiscard]] std::size_t find(const std::uint8_t* data, std::size_t from, std::size_t end,

@@ -52,6 +52,7 @@ TEST(PairScan, EveryKernelFindsWhatABytewiseSearchFinds) {
       {{0x1D, 0, true}, {0x98, 0x07}},
       {{0x98, 0x07}, {0x1D, 0, true}},  // the one of any second byte is not first
       {{0x0A, 0, true}},
+      {{0x1D, 0x56}, {0x0A, 0, true}, {0x1B, 0, true}},  // two of any second byte
       {{0x80, 0x00}, {0x00, 0x80}, {0xFF, 0xFF}},
   };
   std::mt19937 rng(2024);
