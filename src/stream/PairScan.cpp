@@ -150,6 +150,7 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i leastO
   return least;
 }
 
+/// 64 bytes a block, the pair test in plain vector operations (above).
 template <std::size_t N, bool FirstAny>
 struct Avx512 {
   __attribute__((target("avx512f,avx512bw"))) static std::size_t find(const std::uint8_t* data,
@@ -174,12 +175,6 @@ struct Avx512 {
   }
 };
 
-/// Each byte is looked up by its low seven bits in the set's table: the pairs it may
-/// open in bits 4 to 6, those it may close in bits 0 to 2. A pair may start where a
-/// byte's high bits and the next byte's low bits, moved up four, share a bit; aliases
-/// of bytes 0x80 apart are put aside byte by byte. Each aligned block is read and
-/// looked up once; the next byte's lookups come from this block's and the next one's by
-/// two shifts.
 /// The lookups one position on, moved up four bits: from this block's and the next's.
 __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i closing(__m512i here,
                                                                                   __m512i next) {
@@ -187,6 +182,12 @@ __attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i closin
   return _mm512_slli_epi16(_mm512_alignr_epi8(lanesOn, here, 1), 4);
 }
 
+/// Each byte is looked up by its low seven bits in the set's table: the pairs it may
+/// open in bits 4 to 6, those it may close in bits 0 to 2. A pair may start where a
+/// byte's high bits and the next byte's low bits, moved up four, share a bit; aliases
+/// of bytes 0x80 apart are put aside byte by byte. Each aligned block is read and
+/// looked up once; the next byte's lookups come from this block's and the next one's by
+/// two shifts.
 template <std::size_t N, bool FirstAny>
 struct Avx512Vbmi {
   __attribute__((target("avx512f,avx512bw,avx512vbmi"))) static std::size_t find(
