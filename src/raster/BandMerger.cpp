@@ -57,6 +57,18 @@ template <std::size_t N>
   std::memcpy(dst, &piece, N);
 }
 
+/// Moves `n` bytes (N to 2N) as its first and last N, both loaded before either is stored.
+template <std::size_t N>
+[[gnu::always_inline]] inline void moveFirstAndLast(std::uint8_t* dst, const std::uint8_t* src,
+                                                    std::size_t n) {
+  Piece<N> first;
+  Piece<N> last;
+  std::memcpy(&first, src, N);
+  std::memcpy(&last, src + n - N, N);
+  std::memcpy(dst, &first, N);
+  std::memcpy(dst + n - N, &last, N);
+}
+
 /// Moves `n` bytes from `src` down to `dst` (dst <= src), in pieces of `P` bytes with the
 /// last piece overlapping the one before. Each piece is loaded before any store that could
 /// reach it: a store ends `src - dst` bytes before the bytes loaded next, and the last
@@ -73,19 +85,9 @@ template <std::size_t P>
   } else if constexpr (P > 16) {
     moveDown<P / 2>(dst, src, n);
   } else if (n >= 8) {
-    Piece<8> first;
-    Piece<8> last;
-    std::memcpy(&first, src, 8);
-    std::memcpy(&last, src + n - 8, 8);
-    std::memcpy(dst, &first, 8);
-    std::memcpy(dst + n - 8, &last, 8);
+    moveFirstAndLast<8>(dst, src, n);
   } else if (n >= 4) {
-    Piece<4> first;
-    Piece<4> last;
-    std::memcpy(&first, src, 4);
-    std::memcpy(&last, src + n - 4, 4);
-    std::memcpy(dst, &first, 4);
-    std::memcpy(dst + n - 4, &last, 4);
+    moveFirstAndLast<4>(dst, src, n);
   } else {
     for (std::size_t i = 0; i < n; ++i) dst[i] = src[i];
   }

@@ -3,7 +3,6 @@
 #include "base/CpuVectors.h"
 
 #include <bit>
-#include <cstring>
 #include <utility>
 #include <vector>
 
