@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/LittleEndian.h"
-
 namespace page {
 
 PageBuffer PageBuffer::adopt(base::HeapBlock block, std::size_t bytesRead) {
@@ -24,21 +22,6 @@ PageBuffer PageBuffer::fromFileBytes(std::span<const std::uint8_t> file) {
   if (!block.ok()) return {};
   if (!file.empty()) std::memcpy(block.data(), file.data(), file.size());
   return adopt(std::move(block), file.size());
-}
-
-std::uint32_t PageBuffer::length() const {
-  if (!block_.ok()) return 0;
-  return base::readU32(block_.data());
-}
-
-void PageBuffer::setLength(std::uint32_t length) {
-  if (!block_.ok()) return;
-  base::writeU32(block_.data(), length);
-}
-
-stream::StreamView PageBuffer::stream() {
-  if (!block_.ok()) return {};
-  return {block_.data() + kPageHeaderSize, length(), block_.size() - kPageHeaderSize};
 }
 
 }  // namespace page

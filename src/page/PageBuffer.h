@@ -6,6 +6,7 @@
 #include <span>
 
 #include "base/HeapBlock.h"
+#include "base/LittleEndian.h"
 #include "stream/PageMarkers.h"
 #include "stream/StreamView.h"
 
@@ -31,12 +32,19 @@ class PageBuffer {
   static PageBuffer fromFileBytes(std::span<const std::uint8_t> file);
 
   [[nodiscard]] bool ok() const { return block_.ok(); }
-  [[nodiscard]] std::uint32_t length() const;
-  void setLength(std::uint32_t length);
+  [[nodiscard]] std::uint32_t length() const {
+    return block_.ok() ? base::readU32(block_.data()) : 0;
+  }
+  void setLength(std::uint32_t length) {
+    if (block_.ok()) base::writeU32(block_.data(), length);
+  }
   [[nodiscard]] std::uint8_t state() const { return block_.ok() ? block_.data()[4] : 0; }
 
   /// The stream from offset 5 to the block's end, with the current length.
-  [[nodiscard]] stream::StreamView stream();
+  [[nodiscard]] stream::StreamView stream() {
+    if (!block_.ok()) return {};
+    return {block_.data() + kPageHeaderSize, length(), block_.size() - kPageHeaderSize};
+  }
 
  private:
   base::HeapBlock block_;
