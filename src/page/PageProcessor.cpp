@@ -10,6 +10,7 @@
 #include "raster/BandMerger.h"
 #include "raster/CompressedRasterWriter.h"
 #include "stream/ByteScan.h"
+#include "stream/ClassScan.h"
 #include "stream/PairScan.h"
 
 namespace page {
@@ -32,14 +33,20 @@ bool replacesFirstCut(const PageJob& job) {
 }
 
 /// What the first scan of a page finds: its first cut commands, in order, and its first
-/// raster header. Past that header it also notes how far no font selection or
+/// raster header. Before that header it also finds the first placeholder marker: none
+/// starts before `firstMarker`, which is the marker's position, the raster header's, or
+/// the end of the page. Past the header it notes how far no font selection or
 /// placeholder marker can start: none starts at positions firstRaster + 1 to
 /// markerFreeTo - 1.
+/// When `stopsListed`, the scan's list of stops holds every byte of the walk's stop class
+/// from position 0 on, as far as it covers.
 struct PageScan {
   std::array<std::size_t, 3> cuts{};
   std::size_t cutCount = 0;
   std::size_t firstRaster = kNone;
+  std::size_t firstMarker = kNone;
   std::size_t markerFreeTo = 0;
+  bool stopsListed = false;
 };
 
 // The two bytes every cut, font selection (ESC M) and placeholder marker (98 07) opens
@@ -59,23 +66,45 @@ std::size_t findRaster(stream::StreamView s) {
 }
 
 /// One forward scan for up to `wantCuts` cut commands starting at positions 0 to L - 5
-/// (a cut in the last four bytes is never found) and for the first raster header. It
-/// steps from 0x1D to 0x1D until it meets a raster header. After that it stops only
-/// where a cut, a font selection or a placeholder marker could start, and once one of
-/// the last two is met, only where a cut could. Cuts cannot overlap one another.
-PageScan scanPage(stream::StreamView s, std::size_t wantCuts) {
+/// (a cut in the last four bytes is never found), for the first raster header and for
+/// the first placeholder marker before it. Until it meets a raster header it goes from
+/// one byte of the walk's stop class (0x1D, 0x98 and the few bytes that share their
+/// class) to the next, listed in `stops` a stretch at a time, and steps over each whole
+/// placeholder marker met: no cut or header starts inside one. After that it stops only
+/// where a cut, a font selection or a placeholder marker could start, and once one of the
+/// last two is met, only where a cut could. Cuts cannot overlap one another.
+PageScan scanPage(stream::StreamView s, std::size_t wantCuts, stream::ClassHits& stops) {
   PageScan scan;
   const std::size_t end = scanEnd(s);
   const std::size_t cutEnd = end > kCutSize ? end - kCutSize : 0;  // first position too late
-  std::size_t p = stream::findByte(s.data, 0, end, 0x1D);
-  for (; p < end; p = stream::findByte(s.data, p + 1, end, 0x1D)) {
-    if (scan.cutCount < wantCuts && p < cutEnd && s.matches(p, stream::PageMarkers::kCutCommand)) {
-      scan.cuts[scan.cutCount++] = p;
-    } else if (s.rasterAt(p)) {
-      scan.firstRaster = p;
-      break;
+  std::size_t next = 0;  // the first position not yet looked at
+  std::size_t p = end;
+  for (bool first = true;; first = false) {
+    stream::listClass(s.data, next, end, s.capacity, kStopClass, stops);
+    stream::ClassHitReader reader(stops);
+    for (p = reader.next(next); p < stops.coveredTo; p = reader.next(next)) {
+      next = p + 1;
+      if (s.data[p] == 0x98) {
+        if (s.matches(p, stream::PageMarkers::kPlaceholderMarker)) {
+          if (scan.firstMarker == kNone) scan.firstMarker = p;
+          next = p + stream::PageMarkers::kPlaceholderMarker.size();
+        }
+      } else if (s.data[p] != 0x1D) {
+        continue;  // another byte of the class
+      } else if (scan.cutCount < wantCuts && p < cutEnd &&
+                 s.matches(p, stream::PageMarkers::kCutCommand)) {
+        scan.cuts[scan.cutCount++] = p;
+      } else if (s.rasterAt(p)) {
+        scan.firstRaster = p;
+        break;
+      }
     }
+    scan.stopsListed = first;
+    if (p < stops.coveredTo || stops.coveredTo >= end) break;
+    next = std::max(next, stops.coveredTo);
   }
+  p = std::min(p, end);
+  scan.firstMarker = std::min(scan.firstMarker, p);
   if (scan.firstRaster == kNone) return scan;  // the whole page has been searched
   static const stream::BytePair kAllStarts[] = {kCutStart, kFontStart, kMarkerStart};
   static const stream::PairFinder allStarts(kAllStarts);
@@ -115,29 +144,37 @@ void removeCut(PageBuffer& page, std::size_t pos) {
   page.setLength(static_cast<std::uint32_t>(length - kCutSize));
 }
 
-/// Where the fixed page stands: its first raster header and the stretch past it known
-/// to hold no font selection or placeholder marker (positions raster + 1 to freeTo - 1).
+/// Where the fixed page stands: its first raster header, how far no placeholder marker
+/// starts before it (0 when not known), and the stretch past it known to hold no font
+/// selection or placeholder marker (positions raster + 1 to freeTo - 1).
 struct FixedPage {
   std::size_t firstRaster = kNone;
+  std::size_t firstMarker = 0;
   std::size_t markerFreeTo = 0;
+  const stream::ClassHits* stops = nullptr;  // the walk's stops from 0 on, when known
 };
 
 /// Replaces the first cut when the job asks for it and removes the next cut after the
 /// first one still standing. The replacement can neither make nor break another match,
 /// nor a font selection or placeholder marker (their bytes are none of a cut's), so the
 /// cut removed is the third found when the first was replaced and the second otherwise.
-FixedPage applyCutFixups(PageBuffer& page, const PageJob& job) {
+FixedPage applyCutFixups(PageBuffer& page, const PageJob& job, stream::ClassHits& stops) {
   const bool replace = replacesFirstCut(job);
-  const PageScan scan = scanPage(page.stream(), replace ? 3 : 2);
+  const PageScan scan = scanPage(page.stream(), replace ? 3 : 2, stops);
   if (replace && scan.cutCount >= 1) {
     std::memcpy(page.stream().data + scan.cuts[0], stream::PageMarkers::kCutReplacement.data(),
                 kCutSize);
   }
   const std::size_t removed = replace ? 2 : 1;
-  if (scan.cutCount <= removed) return {scan.firstRaster, scan.markerFreeTo};
+  // The replacement neither makes nor breaks a stop (its bytes and a cut's are none of
+  // the class but 0x1D, which the walk looks at again), so the list still holds.
+  if (scan.cutCount <= removed) {
+    return {scan.firstRaster, scan.firstMarker, scan.markerFreeTo,
+            scan.stopsListed ? &stops : nullptr};
+  }
   // Closing the gap can join bytes into a new header, so the fixed page is searched again.
   removeCut(page, scan.cuts[removed]);
-  return {findRaster(page.stream()), 0};
+  return {findRaster(page.stream()), 0, 0, nullptr};
 }
 
 /// An image-only page holds a raster command and neither a font selection (ESC M n
@@ -180,13 +217,14 @@ OutputBuffer OutputBuffer::allocate() {
 
 void processPage(PageBuffer& page, PageJob& job) {
   if (!page.ok()) return;
-  const FixedPage fixed = applyCutFixups(page, job);
+  stream::ClassHits stops;
+  const FixedPage fixed = applyCutFixups(page, job, stops);
   const std::size_t firstRaster = fixed.firstRaster;
   const stream::StreamView stream = page.stream();
   const page::PrinterSettings& settings = job.settings;
   if (!isImageOnlyPage(stream, fixed, job.debug)) {
     writeTextPage(stream, job.printer, job.output, settings, job.heightClass,
-                  std::min(firstRaster, scanEnd(stream)));
+                  {std::min(firstRaster, scanEnd(stream)), fixed.firstMarker, fixed.stops});
     return;
   }
   if (settings.highSpeedMode == 1 &&

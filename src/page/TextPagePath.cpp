@@ -17,6 +17,43 @@ constexpr std::size_t kTypeOffset = 14;  // barcodeType, behind the 14-byte mark
 constexpr std::size_t kSizeOffset = 15;  // GS ! n, or the separator 0D
 constexpr std::size_t kRasterHeader = 8;
 
+/// The positions the walk stops at: each 0x1D from rasterFrom on and each 0x98 from
+/// markerFrom on. They are taken from the caller's list of stops as far as it covers and
+/// searched for after that.
+class WalkStops {
+ public:
+  WalkStops(const std::uint8_t* data, std::size_t end, AlreadySearched searched)
+      : data_(data),
+        rasterFrom_(searched.rasterFrom),
+        markerFrom_(searched.markerFrom),
+        listedTo_(searched.stops != nullptr ? std::min(searched.stops->coveredTo, end) : 0),
+        listed_(searched.stops != nullptr ? *searched.stops : kNothingListed),
+        rest_(data, end, {0x1D, 0x98},
+              {std::max(rasterFrom_, listedTo_), std::max(markerFrom_, listedTo_)}) {}
+
+  /// The first stop at or after `from`; the end when there is none. `from` never goes back.
+  std::size_t next(std::size_t from) {
+    if (from < listedTo_) {
+      for (std::size_t p = listed_.next(from); p < listedTo_; p = listed_.next(p + 1)) {
+        const std::uint8_t b = data_[p];
+        if ((b == 0x98 && p >= markerFrom_) || (b == 0x1D && p >= rasterFrom_)) return p;
+      }
+      from = listedTo_;
+    }
+    return rest_.next(from);
+  }
+
+ private:
+  static inline const stream::ClassHits kNothingListed{};
+
+  const std::uint8_t* data_;
+  std::size_t rasterFrom_;
+  std::size_t markerFrom_;
+  std::size_t listedTo_;
+  stream::ClassHitReader listed_;
+  stream::CandidateFinder<2> rest_;
+};
+
 /// One walk over a page's stream into the output buffer.
 class TextWalk {
  public:
@@ -31,10 +68,10 @@ class TextWalk {
   /// Walks the whole stream. With `leaveLeadInPlace`, the plain bytes that open the page
   /// are counted into an empty output but not copied: the output's first leadInPlace()
   /// bytes are then the stream's own first bytes, still standing in the stream.
-  void run(std::size_t rasterFrom, bool leaveLeadInPlace) {
+  void run(AlreadySearched searched, bool leaveLeadInPlace) {
     // Positions past the buffer do not exist, whatever the header claims.
     const std::size_t end = std::min<std::size_t>(s_.length, s_.capacity);
-    stream::CandidateFinder<2> candidates(s_.data, end, {0x1D, 0x98}, {rasterFrom, 0});
+    WalkStops candidates(s_.data, end, searched);
     std::size_t w = 0;
     if (leaveLeadInPlace && outLen_ == 0) {
       w = candidates.next(0);
@@ -147,18 +184,18 @@ bool walks(stream::StreamView stream, const OutputBuffer& output) {
 
 void buildTextPage(stream::StreamView stream, OutputBuffer& output,
                    const page::PrinterSettings& settings, std::uint8_t& heightClass,
-                   std::size_t rasterFrom) {
+                   AlreadySearched searched) {
   if (!walks(stream, output)) return;
-  TextWalk(stream, output, settings, heightClass).run(rasterFrom, false);
+  TextWalk(stream, output, settings, heightClass).run(searched, false);
 }
 
 void writeTextPage(stream::StreamView stream, platform::Printer& printer, OutputBuffer& output,
                    const page::PrinterSettings& settings, std::uint8_t& heightClass,
-                   std::size_t rasterFrom) {
+                   AlreadySearched searched) {
   std::uint32_t lead = 0;
   if (walks(stream, output)) {
     TextWalk walk(stream, output, settings, heightClass);
-    walk.run(rasterFrom, true);
+    walk.run(searched, true);
     lead = walk.leadInPlace();
   }
   const std::uint32_t filled = output.ok() ? std::min(output.outLen, OutputBuffer::kSize) : 0;

@@ -7,6 +7,7 @@
 #include "page/PageProcessor.h"
 #include "page/PrinterSettings.h"
 #include "platform/Spooler.h"
+#include "stream/ClassScan.h"
 #include "stream/PageMarkers.h"
 #include "stream/StreamView.h"
 
@@ -15,6 +16,19 @@ namespace page {
 /// Pages this short or shorter are sent as a write of zero bytes.
 inline constexpr std::uint32_t kShortestTextPage = 15;
 
+/// The bytes the walk may stop at: raster headers open with 0x1D, placeholder markers with
+/// 0x98; the class holds a few more bytes, which the walk passes over.
+inline constexpr stream::ByteClass kStopClass = stream::classOf(0x1D, 0x98);
+
+/// What a caller has searched the stream for already: no raster header starts before
+/// `rasterFrom` and no placeholder marker before `markerFrom` (0 where it is not known);
+/// `stops`, when given, lists every byte of kStopClass from position 0 to its coveredTo.
+struct AlreadySearched {
+  std::size_t rasterFrom = 0;
+  std::size_t markerFrom = 0;
+  const stream::ClassHits* stops = nullptr;
+};
+
 /// Walks the page's stream once and appends what the printer gets to `output` from its
 /// fill count on. Plain bytes are copied while the fill count stays below 0x500000 and
 /// dropped silently after that; a raster command is skipped with its data and a 0D
@@ -22,11 +36,10 @@ inline constexpr std::uint32_t kShortestTextPage = 15;
 /// `heightClass` (GS ! n). A barcode that would pass the end of the buffer is dropped
 /// whole with its data. Every read stays inside the stream's buffer: a raster or
 /// placeholder that claims more than the buffer holds ends the page.
-/// `rasterFrom` may tell that no raster header starts before that position (a caller that
-/// has searched for one already); 0 when that is not known.
+/// `searched` may tell how far a caller has searched the stream already.
 void buildTextPage(stream::StreamView stream, OutputBuffer& output,
                    const page::PrinterSettings& settings, std::uint8_t& heightClass,
-                   std::size_t rasterFrom = 0);
+                   AlreadySearched searched = {});
 
 /// Builds the page as buildTextPage does and sends the filled bytes with one write, also
 /// when there are none. Into an empty output, the page's opening plain bytes are not
@@ -35,6 +48,6 @@ void buildTextPage(stream::StreamView stream, OutputBuffer& output,
 /// raster on.
 void writeTextPage(stream::StreamView stream, platform::Printer& printer, OutputBuffer& output,
                    const page::PrinterSettings& settings, std::uint8_t& heightClass,
-                   std::size_t rasterFrom = 0);
+                   AlreadySearched searched = {});
 
 }  // namespace page

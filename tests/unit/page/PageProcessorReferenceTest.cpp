@@ -121,9 +121,9 @@ class PageDice {
     return b;
   }
 
-  Bytes stream() {
+  Bytes stream(int fewest = 1, int most = 24) {
     Bytes s;
-    for (int pieces = roll(1, 24); pieces > 0; --pieces) s = concat({s, piece()});
+    for (int pieces = roll(fewest, most); pieces > 0; --pieces) s = concat({s, piece()});
     return s;
   }
 
@@ -173,9 +173,11 @@ class PageDice {
   std::mt19937 rng_;
 };
 
-TEST(PageProcessorReference, RandomPagesMatchAPlainReading) {
-  PageDice dice(20240607);
-  for (int jobIndex = 0; jobIndex < 1500; ++jobIndex) {
+/// Runs `jobs` random jobs of one to three pages, each of `fewest` to `most` pieces,
+/// through processPage and through the plain reading above.
+void matchPlainReading(std::uint32_t seed, int jobs, int fewest, int most) {
+  PageDice dice(seed);
+  for (int jobIndex = 0; jobIndex < jobs; ++jobIndex) {
     pagetest::PrinterPage p;
     p.job.cutMode = dice.roll(0, 1) ? 4 : 0;
     p.job.modelFirstUnit = dice.roll(0, 1) ? u'P' : u'T';
@@ -186,7 +188,7 @@ TEST(PageProcessorReference, RandomPagesMatchAPlainReading) {
                          (p.job.modelFirstUnit == u'P' || p.settings.firmwareVersion[0] == 0x50);
     std::uint8_t hc = 0;
     for (int pageIndex = dice.roll(1, 3); pageIndex > 0; --pageIndex) {
-      const Bytes stream = dice.stream();
+      const Bytes stream = dice.stream(fewest, most);
       const Bytes file = concat({fakes::pageFile(stream), dice.bytes(dice.roll(0, 8))});
       page::PageBuffer buffer = page::PageBuffer::fromFileBytes(file);
       RefPage ref{Bytes(buffer.stream().data, buffer.stream().data + buffer.stream().capacity),
@@ -211,6 +213,16 @@ TEST(PageProcessorReference, RandomPagesMatchAPlainReading) {
       ASSERT_EQ(p.job.heightClass, hc);
     }
   }
+}
+
+TEST(PageProcessorReference, RandomPagesMatchAPlainReading) {
+  matchPlainReading(20240607, 1500, 1, 24);
+}
+
+// Pages of hundreds of pieces hold more commands and markers before their first raster
+// than one listing of the page's stops takes, so the scans go on past it.
+TEST(PageProcessorReference, LongRandomPagesMatchAPlainReading) {
+  matchPlainReading(20261208, 60, 150, 400);
 }
 
 }  // namespace
