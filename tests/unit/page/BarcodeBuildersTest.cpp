@@ -103,17 +103,20 @@ TEST_F(BarcodeBuilders, DataIsTheRunFromAsteriskToClosingBrace) {
   EXPECT_EQ(page::barcodeDataLength(hex("41 42")), 2u);  // the end of the bytes ends it too
   EXPECT_EQ(page::barcodeDataLength(concat({digits(5000), hex("00")})), 900u);  // stops at 900
 
-  // Every byte value at every place of a longer run, which is counted in words, alone
-  // and with a byte that ends the run two places further on, in the same word or the next.
-  for (int b = 0; b < 256; ++b) {
-    const bool isData = b >= 0x2A && b <= 0x7D;
-    for (std::size_t k = 0; k < 20; ++k) {
-      Bytes data = concat({digits(20), hex("0D")});
-      data[k] = static_cast<std::uint8_t>(b);
-      EXPECT_EQ(page::barcodeDataLength(data), isData ? 20u : k) << b << " at " << k;
-      if (k + 2 >= 20) continue;
-      data[k + 2] = 0x7E;
-      EXPECT_EQ(page::barcodeDataLength(data), isData ? k + 2 : k) << b << " at " << k;
+  // Every byte value at every place of longer runs, which are counted in words and in
+  // blocks of 64, alone and with a byte that ends the run two places further on, in the
+  // same word or block or the next.
+  for (std::size_t length : {20u, 150u}) {
+    for (int b = 0; b < 256; ++b) {
+      const bool isData = b >= 0x2A && b <= 0x7D;
+      for (std::size_t k = 0; k < length; ++k) {
+        Bytes data = concat({digits(length), hex("0D")});
+        data[k] = static_cast<std::uint8_t>(b);
+        ASSERT_EQ(page::barcodeDataLength(data), isData ? length : k) << b << " at " << k;
+        if (k + 2 >= length) continue;
+        data[k + 2] = 0x7E;
+        ASSERT_EQ(page::barcodeDataLength(data), isData ? k + 2 : k) << b << " at " << k;
+      }
     }
   }
 
