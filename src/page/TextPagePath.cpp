@@ -5,6 +5,7 @@
 #include <cstring>
 #include <span>
 
+#include "base/ShortCopy.h"
 #include "page/BarcodeBuilders.h"
 #include "stream/ByteScan.h"
 
@@ -22,7 +23,7 @@ constexpr std::size_t kRasterHeader = 8;
 /// searched for after that.
 class WalkStops {
  public:
-  WalkStops(const std::uint8_t* data, std::size_t end, AlreadySearched searched)
+  WalkStops(const std::uint8_t* data, std::size_t end, const AlreadySearched& searched)
       : data_(data),
         rasterFrom_(searched.rasterFrom),
         markerFrom_(searched.markerFrom),
@@ -33,6 +34,7 @@ class WalkStops {
 
   /// The first stop at or after `from`; the end when there is none. `from` never goes back.
   std::size_t next(std::size_t from) {
+    from = std::max(from, std::min(rasterFrom_, markerFrom_));
     if (from < listedTo_) {
       for (std::size_t p = listed_.next(from); p < listedTo_; p = listed_.next(p + 1)) {
         const std::uint8_t b = data_[p];
@@ -68,7 +70,7 @@ class TextWalk {
   /// Walks the whole stream. With `leaveLeadInPlace`, the plain bytes that open the page
   /// are counted into an empty output but not copied: the output's first leadInPlace()
   /// bytes are then the stream's own first bytes, still standing in the stream.
-  void run(AlreadySearched searched, bool leaveLeadInPlace) {
+  void run(const AlreadySearched& searched, bool leaveLeadInPlace) {
     // Positions past the buffer do not exist, whatever the header claims.
     const std::size_t end = std::min<std::size_t>(s_.length, s_.capacity);
     WalkStops candidates(s_.data, end, searched);
@@ -83,9 +85,11 @@ class TextWalk {
       appendPlain(w, next);
       w = next;
       if (w >= end) break;
-      if (s_.rasterAt(w)) {
+      // A stop holds 0x1D or 0x98: only the first may open a raster header, only the
+      // second a placeholder marker.
+      if (s_.data[w] == 0x1D ? s_.rasterAt(w) : false) {
         w = skipRaster(w);
-      } else if (s_.matches(w, stream::PageMarkers::kPlaceholderMarker)) {
+      } else if (s_.data[w] == 0x98 && s_.matches(w, stream::PageMarkers::kPlaceholderMarker)) {
         w = expandPlaceholder(w);
       } else {
         appendPlain(w, w + 1);
@@ -102,7 +106,7 @@ class TextWalk {
     const std::size_t room = outLen_ < kMostFilled ? kMostFilled - outLen_ : 0;
     const std::size_t n = std::min(to - from, room);
     if (n == 0) return;
-    std::memcpy(out_ + outLen_, s_.data + from, n);
+    base::copyShort(out_ + outLen_, s_.data + from, n);
     outLen_ += static_cast<std::uint32_t>(n);
   }
 
@@ -184,14 +188,14 @@ bool walks(stream::StreamView stream, const OutputBuffer& output) {
 
 void buildTextPage(stream::StreamView stream, OutputBuffer& output,
                    const page::PrinterSettings& settings, std::uint8_t& heightClass,
-                   AlreadySearched searched) {
+                   const AlreadySearched& searched) {
   if (!walks(stream, output)) return;
   TextWalk(stream, output, settings, heightClass).run(searched, false);
 }
 
 void writeTextPage(stream::StreamView stream, platform::Printer& printer, OutputBuffer& output,
                    const page::PrinterSettings& settings, std::uint8_t& heightClass,
-                   AlreadySearched searched) {
+                   const AlreadySearched& searched) {
   std::uint32_t lead = 0;
   if (walks(stream, output)) {
     TextWalk walk(stream, output, settings, heightClass);

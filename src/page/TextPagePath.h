@@ -39,7 +39,7 @@ struct AlreadySearched {
 /// `searched` may tell how far a caller has searched the stream already.
 void buildTextPage(stream::StreamView stream, OutputBuffer& output,
                    const page::PrinterSettings& settings, std::uint8_t& heightClass,
-                   AlreadySearched searched = {});
+                   const AlreadySearched& searched = {});
 
 /// Builds the page as buildTextPage does and sends the filled bytes with one write, also
 /// when there are none. Into an empty output, the page's opening plain bytes are not
@@ -48,6 +48,6 @@ void buildTextPage(stream::StreamView stream, OutputBuffer& output,
 /// raster on.
 void writeTextPage(stream::StreamView stream, platform::Printer& printer, OutputBuffer& output,
                    const page::PrinterSettings& settings, std::uint8_t& heightClass,
-                   AlreadySearched searched = {});
+                   const AlreadySearched& searched = {});
 
 }  // namespace page
