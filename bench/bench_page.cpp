@@ -169,8 +169,8 @@ std::size_t firstRewritten(const Bytes& stream) {
 }
 
 /// A text page, processed again and again. Each round first puts back the part of the
-/// stream that the route rewrote (for the receipt, 161 bytes of the stream and the 89
-/// bytes of the margin its commands grew into; nothing for a page of plain text); that
+/// stream that the route rewrote (for the receipt, 161 bytes of the stream and 88 bytes
+/// of the margin its commands grew into; nothing for a page of plain text); that
 /// copy is timed with the page.
 void textPage(benchmark::State& state, const Bytes& stream) {
   PageRun run(stream);

@@ -142,16 +142,16 @@ struct Avx2Block {
   __attribute__((target("avx2"))) explicit Avx2Block(ByteClass c)
       : mask(_mm256_set1_epi8(static_cast<char>(c.mask))),
         value(_mm256_set1_epi8(static_cast<char>(c.value))) {}
-  __attribute__((target("avx2"))) [[nodiscard]] __m256i held(const std::uint8_t* at) const {
+  [[nodiscard]] __attribute__((target("avx2"))) __m256i held(const std::uint8_t* at) const {
     const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     return _mm256_cmpeq_epi8(_mm256_and_si256(bytes, mask), value);
   }
-  __attribute__((target("avx2"))) [[nodiscard]] std::uint64_t bits(const std::uint8_t* at) const {
+  [[nodiscard]] __attribute__((target("avx2"))) std::uint64_t bits(const std::uint8_t* at) const {
     const auto low = static_cast<unsigned>(_mm256_movemask_epi8(held(at)));
     const auto high = static_cast<unsigned>(_mm256_movemask_epi8(held(at + 32)));
     return static_cast<std::uint64_t>(high) << 32 | low;
   }
-  __attribute__((target("avx2"))) [[nodiscard]] bool anyInFour(const std::uint8_t* at) const {
+  [[nodiscard]] __attribute__((target("avx2"))) bool anyInFour(const std::uint8_t* at) const {
     __m256i any = held(at);
     for (std::size_t k = 1; k < 8; ++k) any = _mm256_or_si256(any, held(at + 32 * k));
     return _mm256_testz_si256(any, any) == 0;
@@ -174,17 +174,17 @@ struct Avx512Block {
   __attribute__((target("avx512f,avx512bw"))) explicit Avx512Block(ByteClass c)
       : mask(_mm512_set1_epi8(static_cast<char>(c.mask))),
         value(_mm512_set1_epi8(static_cast<char>(c.value))) {}
-  __attribute__((target("avx512f,avx512bw"))) [[nodiscard]] __m512i apart(
+  [[nodiscard]] __attribute__((target("avx512f,avx512bw"))) __m512i apart(
       const std::uint8_t* at) const {
     // 0x6A is (x & y) ^ z.
     return _mm512_ternarylogic_epi32(_mm512_loadu_si512(at), mask, value, 0x6A);
   }
-  __attribute__((target("avx512f,avx512bw"))) [[nodiscard]] std::uint64_t bits(
+  [[nodiscard]] __attribute__((target("avx512f,avx512bw"))) std::uint64_t bits(
       const std::uint8_t* at) const {
     const __m512i d = apart(at);
     return _mm512_testn_epi8_mask(d, d);
   }
-  __attribute__((target("avx512f,avx512bw"))) [[nodiscard]] bool anyInFour(
+  [[nodiscard]] __attribute__((target("avx512f,avx512bw"))) bool anyInFour(
       const std::uint8_t* at) const {
     const __m512i least = _mm512_min_epu8(_mm512_min_epu8(apart(at), apart(at + 64)),
                                           _mm512_min_epu8(apart(at + 128), apart(at + 192)));
