@@ -87,7 +87,7 @@ class TextWalk {
       if (w >= end) break;
       // A stop holds 0x1D or 0x98: only the first may open a raster header, only the
       // second a placeholder marker.
-      if (s_.data[w] == 0x1D ? s_.rasterAt(w) : false) {
+      if (s_.data[w] == 0x1D && s_.rasterAt(w)) {
         w = skipRaster(w);
       } else if (s_.data[w] == 0x98 && s_.matches(w, stream::PageMarkers::kPlaceholderMarker)) {
         w = expandPlaceholder(w);
