@@ -205,6 +205,19 @@ struct Avx512Vbmi {
     const __m512i table0 = _mm512_loadu_si512(set.classes.data());
     const __m512i table1 = _mm512_loadu_si512(set.classes.data() + 64);
     __m512i classes = _mm512_permutex2var_epi8(table0, _mm512_load_si512(data + i), table1);
+    // Two blocks to a branch while both and the block after them lie before `end`: a
+    // block with no hit is the rule.
+    while (end - i > 128 && readable - i > 192) {
+      const __m512i second =
+          _mm512_permutex2var_epi8(table0, _mm512_load_si512(data + i + 64), table1);
+      const __m512i third =
+          _mm512_permutex2var_epi8(table0, _mm512_load_si512(data + i + 128), table1);
+      const __mmask64 firstHits = _mm512_test_epi8_mask(classes, closing(classes, second));
+      const __mmask64 secondHits = _mm512_test_epi8_mask(second, closing(second, third));
+      if (_kortestz_mask64_u8(firstHits, secondHits) == 0) break;
+      i += 128;
+      classes = third;
+    }
     while (i < end && readable - i > 128) {
       const __m512i next =
           _mm512_permutex2var_epi8(table0, _mm512_load_si512(data + i + 64), table1);
