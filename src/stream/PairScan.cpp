@@ -205,8 +205,8 @@ struct Avx512Vbmi {
     const __m512i table0 = _mm512_loadu_si512(set.classes.data());
     const __m512i table1 = _mm512_loadu_si512(set.classes.data() + 64);
     __m512i classes = _mm512_permutex2var_epi8(table0, _mm512_load_si512(data + i), table1);
-    // Two blocks to a branch while both and the block after them lie before `end`: a
-    // block with no hit is the rule.
+    // Two blocks to a branch while both lie before `end` and the block after them may be
+    // read: a block with no hit is the rule.
     while (end - i > 128 && readable - i > 192) {
       const __m512i second =
           _mm512_permutex2var_epi8(table0, _mm512_load_si512(data + i + 64), table1);
