@@ -14,7 +14,9 @@ Vectors offeredVectors() {
   static const Vectors found = [] {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) {
-      return __builtin_cpu_supports("avx512vbmi") ? Vectors::kAvx512Vbmi : Vectors::kAvx512;
+      return __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2")
+                 ? Vectors::kAvx512Vbmi
+                 : Vectors::kAvx512;
     }
     return __builtin_cpu_supports("avx2") ? Vectors::kAvx2 : Vectors::kBaseline;
   }();

@@ -10,7 +10,8 @@ enum class Vectors {
   kBaseline,    // whatever the build targets (SSE2 on x86-64)
   kAvx2,        // 32-byte vectors
   kAvx512,      // 64-byte vectors, byte compares into masks (AVX-512 F and BW)
-  kAvx512Vbmi,  // as above, with byte permutes across the whole vector (VBMI)
+  kAvx512Vbmi,  // as above, with byte permutes across the whole vector and double shifts
+                // (VBMI and VBMI2)
 };
 
 /// What the processor offers, found once, on first use.

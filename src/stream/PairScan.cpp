@@ -174,22 +174,26 @@ struct Avx512 {
   }
 };
 
-/// The lookups one position on, moved up four bits: from this block's and the next's.
-__attribute__((target("avx512f,avx512bw"), always_inline)) inline __m512i closing(__m512i here,
-                                                                                  __m512i next) {
-  const __m512i lanesOn = _mm512_maskz_alignr_epi32(0xFFFF, next, here, 4);
-  return _mm512_slli_epi16(_mm512_alignr_epi8(lanesOn, here, 1), 4);
+/// The lookups one position on, moved up four bits, from this block's and the next's:
+/// each eight-byte lane shifted down four bits, with the low four bits of the byte after
+/// the lane (the next lane's first) coming in at its top. A byte's own opening bits come
+/// down into its low four bits, where the test meets its closing bits: a byte that may
+/// both open and close one pair is a possible hit too, put aside byte by byte.
+__attribute__((target("avx512f,avx512bw,avx512vbmi2"), always_inline)) inline __m512i closing(
+    __m512i here, __m512i next) {
+  const __m512i lanesOn = _mm512_alignr_epi64(next, here, 1);
+  return _mm512_shrdi_epi64(here, lanesOn, 4);
 }
 
 /// Each byte is looked up by its low seven bits in the set's table: the pairs it may
 /// open in bits 4 to 6, those it may close in bits 0 to 2. A pair may start where a
-/// byte's high bits and the next byte's low bits, moved up four, share a bit; aliases
+/// byte's high bits and the next byte's low bits share a bit; aliases
 /// of bytes 0x80 apart are put aside byte by byte. Each aligned block is read and
 /// looked up once; the next byte's lookups come from this block's and the next one's by
-/// two shifts.
+/// a lane shift and a double shift (VBMI2).
 template <std::size_t N, bool FirstAny>
 struct Avx512Vbmi {
-  __attribute__((target("avx512f,avx512bw,avx512vbmi"))) static std::size_t find(
+  __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2"))) static std::size_t find(
       const std::uint8_t* data, std::size_t i, std::size_t end, std::size_t readable,
       const PairSet& set) {
     const auto address = reinterpret_cast<std::uintptr_t>(data + i);
