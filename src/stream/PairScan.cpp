@@ -174,11 +174,12 @@ struct Avx512 {
   }
 };
 
-/// The lookups one position on, moved up four bits, from this block's and the next's:
-/// each eight-byte lane shifted down four bits, with the low four bits of the byte after
-/// the lane (the next lane's first) coming in at its top. A byte's own opening bits come
-/// down into its low four bits, where the test meets its closing bits: a byte that may
-/// both open and close one pair is a possible hit too, put aside byte by byte.
+/// Each byte's successor's closing bits in the byte's high four bits, from this block's
+/// lookups and the next's: each eight-byte lane shifted down four bits, with the low four
+/// bits of the byte after the lane (the next lane's first) coming in at its top. A byte's
+/// own opening bits come down into its low four bits, where the test meets its closing
+/// bits: a byte that may both open and close one pair is a possible hit too, put aside
+/// byte by byte.
 __attribute__((target("avx512f,avx512bw,avx512vbmi2"), always_inline)) inline __m512i closing(
     __m512i here, __m512i next) {
   const __m512i lanesOn = _mm512_alignr_epi64(next, here, 1);
