@@ -205,8 +205,7 @@ BENCHMARK(BM_SmallTextPage);
 /// the TLB, so a batch of four pages would carry up to 0.3 µs a page of the clock's own
 /// cost. The median of the repetitions keeps out the rounds that other work interrupts.
 double monotonicSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 /// Image pages are timed four at a time, each in its own page buffer restored before

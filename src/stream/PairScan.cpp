@@ -182,7 +182,9 @@ struct Avx512 {
 /// byte by byte.
 __attribute__((target("avx512f,avx512bw,avx512vbmi2"), always_inline)) inline __m512i closing(
     __m512i here, __m512i next) {
-  const __m512i lanesOn = _mm512_alignr_epi64(next, here, 1);
+  // The zero-masking form with every lane kept: GCC 12 warns of the plain one's unset
+  // operand.
+  const __m512i lanesOn = _mm512_maskz_alignr_epi64(0xFF, next, here, 1);
   return _mm512_shrdi_epi64(here, lanesOn, 4);
 }
 
