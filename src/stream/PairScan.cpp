@@ -174,18 +174,24 @@ struct Avx512 {
   }
 };
 
-/// Each byte's successor's closing bits in the byte's high four bits, from this block's
-/// lookups and the next's: each eight-byte lane shifted down four bits, with the low four
-/// bits of the byte after the lane (the next lane's first) coming in at its top. A byte's
-/// own opening bits come down into its low four bits, where the test meets its closing
-/// bits: a byte that may both open and close one pair is a possible hit too, put aside
-/// byte by byte.
-__attribute__((target("avx512f,avx512bw,avx512vbmi2"), always_inline)) inline __m512i closing(
-    __m512i here, __m512i next) {
+/// The table's lookups of the aligned block at `at`.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline __m512i lookUp(
+    __m512i table0, __m512i table1, const std::uint8_t* at) {
+  return _mm512_permutex2var_epi8(table0, _mm512_load_si512(at), table1);
+}
+
+/// The positions of a block where a pair may start, from its lookups and the next
+/// block's. Each byte's successor's closing bits are brought into the byte's high four
+/// bits: each eight-byte lane shifted down four bits, with the low four bits of the byte
+/// after the lane (the next lane's first) coming in at its top. A byte's own opening bits
+/// come down into its low four bits, where the test meets its closing bits: a byte that
+/// may both open and close one pair is a possible hit too, put aside byte by byte.
+__attribute__((target("avx512f,avx512bw,avx512vbmi2"), always_inline)) inline __mmask64
+possibleHits(__m512i here, __m512i next) {
   // The zero-masking form with every lane kept: GCC 12 warns of the plain one's unset
   // operand.
   const __m512i lanesOn = _mm512_maskz_alignr_epi64(0xFF, next, here, 1);
-  return _mm512_shrdi_epi64(here, lanesOn, 4);
+  return _mm512_test_epi8_mask(here, _mm512_shrdi_epi64(here, lanesOn, 4));
 }
 
 /// Each byte is looked up by its low seven bits in the set's table: the pairs it may
@@ -211,24 +217,21 @@ struct Avx512Vbmi {
     }
     const __m512i table0 = _mm512_loadu_si512(set.classes.data());
     const __m512i table1 = _mm512_loadu_si512(set.classes.data() + 64);
-    __m512i classes = _mm512_permutex2var_epi8(table0, _mm512_load_si512(data + i), table1);
+    __m512i classes = lookUp(table0, table1, data + i);
     // Two blocks to a branch while both lie before `end` and the block after them may be
     // read: a block with no hit is the rule.
     while (end - i > 128 && readable - i > 192) {
-      const __m512i second =
-          _mm512_permutex2var_epi8(table0, _mm512_load_si512(data + i + 64), table1);
-      const __m512i third =
-          _mm512_permutex2var_epi8(table0, _mm512_load_si512(data + i + 128), table1);
-      const __mmask64 firstHits = _mm512_test_epi8_mask(classes, closing(classes, second));
-      const __mmask64 secondHits = _mm512_test_epi8_mask(second, closing(second, third));
-      if (_kortestz_mask64_u8(firstHits, secondHits) == 0) break;
+      const __m512i second = lookUp(table0, table1, data + i + 64);
+      const __m512i third = lookUp(table0, table1, data + i + 128);
+      if (_kortestz_mask64_u8(possibleHits(classes, second), possibleHits(second, third)) == 0) {
+        break;
+      }
       i += 128;
       classes = third;
     }
     while (i < end && readable - i > 128) {
-      const __m512i next =
-          _mm512_permutex2var_epi8(table0, _mm512_load_si512(data + i + 64), table1);
-      auto hit = static_cast<std::uint64_t>(_mm512_test_epi8_mask(classes, closing(classes, next)));
+      const __m512i next = lookUp(table0, table1, data + i + 64);
+      auto hit = static_cast<std::uint64_t>(possibleHits(classes, next));
       for (; hit != 0; hit &= hit - 1) {
         const std::size_t p = i + static_cast<std::size_t>(std::countr_zero(hit));
         if (p >= end) return end;
