@@ -77,6 +77,29 @@ TEST(PairScan, EveryKernelFindsWhatABytewiseSearchFinds) {
   }
 }
 
+TEST(PairScan, OnePairInALongStretchWithoutNearMissesIsFoundWhereverItStands) {
+  // The wide kernels test several blocks at once while none may hold a hit; a lone pair
+  // is placed at every offset of such a group, across each block boundary included.
+  const std::vector<BytePair> pairs = {{0x1D, 0x56}, {0x1B, 0x4D}, {0x98, 0x07}};
+  const stream::PairSet set = stream::makePairSet(pairs);
+  std::mt19937 rng(7);
+  std::vector<std::uint8_t> quiet(1400);
+  for (auto& b : quiet) b = static_cast<std::uint8_t>(0x20 + rng() % 0x40);  // no pair byte
+  for (std::size_t at = 0; at + 1 < quiet.size(); ++at) {
+    for (const BytePair& p : pairs) {
+      std::vector<std::uint8_t> data = quiet;
+      data[at] = p.first;
+      data[at + 1] = p.second;
+      for (const stream::NamedPairKernel& k : stream::usablePairKernels()) {
+        ASSERT_EQ(k.kernel(data.data(), 0, data.size(), data.size(), set), at)
+            << k.name << ": pair at " << at;
+        ASSERT_EQ(k.kernel(data.data(), at + 1, data.size(), data.size(), set), data.size())
+            << k.name << ": pair at " << at;
+      }
+    }
+  }
+}
+
 TEST(PairScan, APairWhoseSecondByteIsNotReadableDoesNotStand) {
   const std::vector<BytePair> pairs = {{0x1D, 0x56}};
   const stream::PairSet set = stream::makePairSet(pairs);
