@@ -94,25 +94,23 @@ template <std::size_t P>
 }
 
 /// Merges up to `room` rows of `rowBytes` bytes that follow at `in`, each of which moves
-/// in exactly `K` pieces: K - 1 of `P` bytes and a last one of `T` bytes (overlapping the
-/// one before), while their headers read `header`. Returns how many merged.
-template <std::size_t P, std::size_t K, std::size_t T = P>
+/// in exactly `K` pieces of `P` bytes (the last one overlapping the one before), while
+/// their headers read `header`. Returns how many merged.
+template <std::size_t P, std::size_t K>
 [[gnu::always_inline]] inline std::uint32_t moveRows(std::uint8_t* data, std::uint32_t& in,
                                                      std::uint32_t& out, std::uint32_t rowBytes,
-                                                     std::uint32_t room, std::uint32_t lastStart,
-                                                     std::uint64_t header) {
+                                                     std::uint32_t room, std::uint64_t header) {
   const std::uint32_t step = kHeaderSize + rowBytes + 1;
-  const std::size_t lastAt = rowBytes + 1 - T;
+  const std::size_t lastAt = rowBytes + 1 - P;
   std::uint32_t merged = 0;
-  while (merged < room && in < lastStart && headerWordAt(data + in) == header) {
+  while (merged < room && headerWordAt(data + in) == header) {
     std::uint8_t* dst = data + out - 1;
     const std::uint8_t* src = data + in + kHeaderSize;
-    Piece<P> pieces[K - 1];
-    Piece<T> last;
+    Piece<P> pieces[K];
     for (std::size_t k = 0; k + 1 < K; ++k) std::memcpy(&pieces[k], src + k * P, P);
-    std::memcpy(&last, src + lastAt, T);
+    std::memcpy(&pieces[K - 1], src + lastAt, P);
     for (std::size_t k = 0; k + 1 < K; ++k) std::memcpy(dst + k * P, &pieces[k], P);
-    std::memcpy(dst + lastAt, &last, T);
+    std::memcpy(dst + lastAt, &pieces[K - 1], P);
     out += rowBytes;
     in += step;
     ++merged;
@@ -181,24 +179,17 @@ template <std::size_t P>
     // many as the band has room for. A header is known by its first five bytes, read as
     // one word; the counter is written once the run ends.
     const std::uint32_t step = kHeaderSize + rowBytes + 1;
-    const std::uint32_t room = limit - std::min(rows, limit);
-    // One past the last position a whole row can start at (no division: it would sit on
-    // every band's way into the loop).
-    const std::uint32_t lastStart = length >= step ? length - step + 1 : 0;
+    const std::uint32_t room = std::min(limit - std::min(rows, limit), (length - in) / step);
     const std::uint64_t header = headerWord(rowBytes);
     std::uint32_t merged = 0;
     // Rows of two or three pieces (48 to 95 bytes at 32-byte pieces: the common widths)
-    // move without a loop. A row that reaches at most half a piece past two pieces (a
-    // 72-byte row and its separator) moves its last piece as a half one, whose store
-    // crosses a cache line less often.
+    // move without a loop.
     if (rowBytes + 1 > P && rowBytes + 1 <= 2 * P) {
-      merged = moveRows<P, 2>(data, in, out, rowBytes, room, lastStart, header);
-    } else if (rowBytes + 1 > 2 * P && rowBytes + 1 <= 2 * P + P / 2) {
-      merged = moveRows<P, 3, P / 2>(data, in, out, rowBytes, room, lastStart, header);
+      merged = moveRows<P, 2>(data, in, out, rowBytes, room, header);
     } else if (rowBytes + 1 > 2 * P && rowBytes + 1 <= 3 * P) {
-      merged = moveRows<P, 3>(data, in, out, rowBytes, room, lastStart, header);
+      merged = moveRows<P, 3>(data, in, out, rowBytes, room, header);
     }
-    while (merged < room && in < lastStart && headerWordAt(data + in) == header) {
+    while (merged < room && headerWordAt(data + in) == header) {
       moveDown<P>(data + out - 1, data + in + kHeaderSize, rowBytes + 1);
       out += rowBytes;
       in += step;
