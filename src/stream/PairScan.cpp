@@ -180,12 +180,13 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline __m
   return _mm512_permutex2var_epi8(table0, _mm512_load_si512(at), table1);
 }
 
-/// The positions of a block where a pair may start, from its lookups and the next
-/// block's. Each byte's successor's closing bits are brought into the byte's high four
-/// bits: each eight-byte lane shifted down four bits, with the low four bits of the byte
-/// after the lane (the next lane's first) coming in at its top. A byte's own opening bits
-/// come down into its low four bits, where the test meets its closing bits: a byte that
-/// may both open and close one pair is a possible hit too, put aside byte by byte.
+/// A block's lookups with its bits moved to meet its successors', from its lookups and the
+/// next block's: each eight-byte lane shifted down four bits, with the low four bits of
+/// the byte after the lane (the next lane's first) coming in at its top. So each byte's
+/// successor's closing bits stand in the byte's high four bits, and the byte's own
+/// opening bits come down into its low four bits, where they meet its closing bits: a
+/// byte that may both open and close one pair is a possible hit too, put aside byte by
+/// byte. `here & successorsBelow(here, next)` is nonzero where a pair may start.
 __attribute__((target("avx512f,avx512bw,avx512vbmi2"), always_inline)) inline __m512i
 successorsBelow(__m512i here, __m512i next) {
   // The zero-masking form with every lane kept: GCC 12 warns of the plain one's unset
@@ -194,6 +195,7 @@ successorsBelow(__m512i here, __m512i next) {
   return _mm512_shrdi_epi64(here, lanesOn, 4);
 }
 
+/// The positions of a block where a pair may start.
 __attribute__((target("avx512f,avx512bw,avx512vbmi2"), always_inline)) inline __mmask64
 possibleHits(__m512i here, __m512i next) {
   return _mm512_test_epi8_mask(here, successorsBelow(here, next));
