@@ -84,7 +84,8 @@ TEST(PairScan, OnePairInALongStretchWithoutNearMissesIsFoundWhereverItStands) {
   const stream::PairSet set = stream::makePairSet(pairs);
   std::mt19937 rng(7);
   std::vector<std::uint8_t> quiet(1400);
-  for (auto& b : quiet) b = static_cast<std::uint8_t>(0x20 + rng() % 0x40);  // no pair byte
+  // 0x20 to 0x5F: no byte that opens a pair.
+  for (auto& b : quiet) b = static_cast<std::uint8_t>(0x20 + rng() % 0x40);
   for (std::size_t at = 0; at + 1 < quiet.size(); ++at) {
     for (const BytePair& p : pairs) {
       std::vector<std::uint8_t> data = quiet;
