@@ -64,10 +64,12 @@ class ClassHitReader {
   [[nodiscard]] std::size_t next(std::size_t from) {
     for (; block_ < hits_->count; ++block_) {
       const ClassHits::Block& b = hits_->blocks[block_];
-      if (from >= b.start + ClassHits::kBlock) continue;
-      const std::uint64_t bits =
-          from > b.start ? b.bits & (~std::uint64_t{0} << (from - b.start)) : b.bits;
-      if (bits != 0) return b.start + static_cast<std::size_t>(std::countr_zero(bits));
+      // A listed block holds at least one position.
+      if (from <= b.start) return b.start + static_cast<std::size_t>(std::countr_zero(b.bits));
+      const std::size_t skipped = from - b.start;
+      if (skipped >= ClassHits::kBlock) continue;
+      const std::uint64_t bits = b.bits >> skipped;
+      if (bits != 0) return from + static_cast<std::size_t>(std::countr_zero(bits));
     }
     return hits_->coveredTo;
   }

@@ -83,6 +83,25 @@ TEST(ClassScan, EveryKernelListsWhatABytewiseSearchFinds) {
   }
 }
 
+// Long quiet stretches go eight blocks to one test, then four: a lone hit must be listed
+// wherever it stands among them, and wherever the stretch starts against memory.
+TEST(ClassScan, EveryKernelFindsALoneHitInALongQuietStretch) {
+  const ByteClass c = stream::classOf(0x1D, 0x98);
+  std::vector<std::uint8_t> data(1500, 0x41);
+  for (std::size_t from : {0u, 5u, 64u}) {
+    for (std::size_t pos = from; pos < data.size(); ++pos) {
+      data[pos] = pos % 2 == 0 ? 0x1D : 0x98;
+      for (const stream::NamedClassKernel& k : stream::usableClassKernels()) {
+        stream::ClassHits hits;
+        k.kernel(data.data(), from, data.size(), data.size(), c, hits);
+        ASSERT_EQ(readBack(hits, from), std::vector<std::size_t>{pos})
+            << k.name << ": from " << from << ", hit at " << pos;
+      }
+      data[pos] = 0x41;
+    }
+  }
+}
+
 TEST(ClassScan, AReaderSkipsWhatLiesBeforeItsStartingPoint) {
   std::vector<std::uint8_t> data(300, 0x41);
   for (std::size_t i : {3u, 64u, 65u, 130u, 299u}) data[i] = 0x1D;
