@@ -80,8 +80,10 @@ class TextWalk {
       leadInPlace_ = static_cast<std::uint32_t>(std::min<std::size_t>(w, kMostFilled));
       outLen_ = leadInPlace_;
     }
+    // No stop stands in [searchFrom, w): the next one is searched for from searchFrom.
+    std::size_t searchFrom = w;
     while (w < end) {
-      const std::size_t next = candidates.next(w);
+      const std::size_t next = candidates.next(searchFrom);
       appendPlain(w, next);
       w = next;
       if (w >= end) break;
@@ -89,11 +91,15 @@ class TextWalk {
       // second a placeholder marker.
       if (s_.data[w] == 0x1D && s_.rasterAt(w)) {
         w = skipRaster(w);
+        searchFrom = w;
       } else if (s_.data[w] == 0x98 && s_.matches(w, stream::PageMarkers::kPlaceholderMarker)) {
-        w = expandPlaceholder(w);
+        // The search goes on from the placeholder's data, not from its end: no data byte
+        // is a stop, and so the next stop is found without waiting for the data's length.
+        w = expandPlaceholder(w, searchFrom);
       } else {
         appendPlain(w, w + 1);
         ++w;
+        searchFrom = w;
       }
     }
   }
@@ -119,8 +125,10 @@ class TextWalk {
     return next;
   }
 
-  /// Replaces the placeholder at `w` and returns the position after what it used.
-  std::size_t expandPlaceholder(std::size_t w) {
+  /// Replaces the placeholder at `w` and returns the position after what it used;
+  /// `dataAt` is set to where its data starts, which that position never precedes and
+  /// from which on up to it all bytes are data.
+  std::size_t expandPlaceholder(std::size_t w, std::size_t& dataAt) {
     std::size_t h = kSizeOffset;
     if (s_.matches(w + kSizeOffset, stream::PageMarkers::kCharacterSize)) {
       heightClass_ = s_.at(w + kSizeOffset + 2);
@@ -137,6 +145,7 @@ class TextWalk {
       h += 3;
     }
     const std::size_t dataStart = w + h;
+    dataAt = dataStart;
     const std::span<const std::uint8_t> data = dataFrom(dataStart);
     std::uint32_t count = 0;
     std::uint32_t consumed = 0;
