@@ -112,6 +112,8 @@ Bytes orderedPhoto() {
 struct PageRun {
   explicit PageRun(const Bytes& stream, std::uint32_t highSpeedMode = 0)
       : original(stream), buffer(page::PageBuffer::fromFileBytes(fakes::pageFile(stream))) {
+    const stream::StreamView s = buffer.stream();
+    loaded.assign(s.data, s.data + s.capacity);
     page::applyBarcodeDefaults(settings.barcodeTable);
     settings.twoDCode = {2, 0, 1, 1, 0};
     settings.bandRowLimit = 20;
@@ -124,17 +126,12 @@ struct PageRun {
     page::processPage(buffer, job);
   }
   /// Puts back the page as it was loaded at stream positions [from, to), with its zero
-  /// margin: the band merger rewrites the whole stream in place, the text route may
-  /// rewrite it from its first placeholder or raster on.
+  /// margin, in one copy: the band merger rewrites the whole stream in place, the text
+  /// route may rewrite it from its first placeholder or raster on.
   void restore(std::size_t from = 0, std::size_t to = SIZE_MAX) {
     buffer.setLength(static_cast<std::uint32_t>(original.size()));
-    const stream::StreamView s = buffer.stream();
-    to = std::min(to, s.capacity);
-    if (from >= to) return;
-    const std::size_t kept = std::min(to, original.size());
-    if (from < kept) std::memcpy(s.data + from, original.data() + from, kept - from);
-    const std::size_t zeroFrom = std::max(from, original.size());
-    if (zeroFrom < to) std::memset(s.data + zeroFrom, 0, to - zeroFrom);
+    to = std::min(to, loaded.size());
+    if (from < to) std::memcpy(buffer.stream().data + from, loaded.data() + from, to - from);
   }
 
   /// The end of the stretch of the buffer that processing the page once rewrites: the
@@ -144,13 +141,14 @@ struct PageRun {
     process();
     const stream::StreamView s = buffer.stream();
     std::size_t to = s.capacity;
-    while (to > 0 && s.data[to - 1] == (to - 1 < original.size() ? original[to - 1] : 0)) --to;
+    while (to > 0 && s.data[to - 1] == loaded[to - 1]) --to;
     restore();
     return to;
   }
 
   Bytes original;
   page::PageBuffer buffer;
+  Bytes loaded;  // the stream and its margin as loaded
   page::PrinterSettings settings;
   page::OutputBuffer output = page::OutputBuffer::allocate();
   NullPrinter printer;
