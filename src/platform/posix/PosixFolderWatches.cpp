@@ -14,27 +14,23 @@ namespace posix {
 /// A file closed after writing, or renamed into the folder.
 constexpr std::uint32_t kChangeEvents = IN_CLOSE_WRITE | IN_MOVED_TO;
 
-class PosixFolderWatches::Watched {
+namespace {
+
+/// One folder's inotify descriptor.
+class InotifySource {
  public:
   /// Null when the folder cannot be watched.
-  static std::shared_ptr<Watched> start(const std::string& folder) {
+  static std::unique_ptr<InotifySource> start(const std::string& folder) {
     Fd inotify(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
     if (!inotify ||
         ::inotify_add_watch(inotify.get(), folder.c_str(), kChangeEvents | IN_ONLYDIR) < 0) {
       return nullptr;
     }
-    return std::make_shared<Watched>(std::move(inotify));
+    return std::make_unique<InotifySource>(std::move(inotify));
   }
 
-  explicit Watched(Fd inotify) : inotify_(std::move(inotify)) {}
+  explicit InotifySource(Fd inotify) : inotify_(std::move(inotify)) {}
 
-  std::uint64_t changes() { return wait_.count(); }
-  bool gone() { return wait_.gone(); }
-  bool waitPast(std::uint64_t& seen, std::uint32_t ms) {
-    return wait_.waitPast(seen, ms, [this](std::uint32_t limit) { return read(limit); });
-  }
-
- private:
   /// Waits up to `ms` for events and reads all there are. The watch is gone when the
   /// kernel dropped it (IN_IGNORED) or the descriptor fails; a lost event (the queue's
   /// overflow) counts as a change.
@@ -60,47 +56,25 @@ class PosixFolderWatches::Watched {
     return seen;
   }
 
-  Fd inotify_;
-  base::SharedWait wait_;
-};
-
-namespace {
-
-class PosixFolderWatch : public platform::FolderWatch {
- public:
-  PosixFolderWatch(std::shared_ptr<PosixFolderWatches::Watched> watched,
-                   platform::Clock& pollingClock)
-      : watched_(std::move(watched)),
-        pollingClock_(pollingClock),
-        seen_(watched_ ? watched_->changes() : 0) {}
-
-  bool waitForChange(std::uint32_t ms) override {
-    if (!watched_ || watched_->gone()) {
-      pollingClock_.sleepMs(ms);
-      return false;
-    }
-    return watched_->waitPast(seen_, ms);
-  }
-
  private:
-  std::shared_ptr<PosixFolderWatches::Watched> watched_;
-  platform::Clock& pollingClock_;
-  std::uint64_t seen_;
+  Fd inotify_;
 };
 
 }  // namespace
 
+class PosixFolderWatches::Folders
+    : public platform::SharedFolderWatches<InotifySource, std::string> {
+ public:
+  using SharedFolderWatches::SharedFolderWatches;
+};
+
+PosixFolderWatches::PosixFolderWatches(platform::Clock& pollingClock)
+    : folders_(std::make_unique<Folders>(pollingClock)) {}
+
 PosixFolderWatches::~PosixFolderWatches() = default;
 
 std::unique_ptr<platform::FolderWatch> PosixFolderWatches::watch(const std::string& folder) {
-  std::shared_ptr<Watched> watched;
-  {
-    const std::lock_guard lock(mutex_);
-    std::shared_ptr<Watched>& slot = folders_[folder];
-    if (!slot || slot->gone()) slot = Watched::start(folder);
-    watched = slot;
-  }
-  return std::make_unique<PosixFolderWatch>(std::move(watched), pollingClock_);
+  return folders_->watch(folder);
 }
 
 }  // namespace posix

@@ -2,9 +2,7 @@
 // into place: one inotify watch per folder, shared by all runs.
 #pragma once
 
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/Clock.h"
@@ -15,7 +13,7 @@ namespace posix {
 class PosixFolderWatches {
  public:
   /// `pollingClock` sleeps the waits on a folder that cannot be watched.
-  explicit PosixFolderWatches(platform::Clock& pollingClock) : pollingClock_(pollingClock) {}
+  explicit PosixFolderWatches(platform::Clock& pollingClock);
   ~PosixFolderWatches();
   PosixFolderWatches(const PosixFolderWatches&) = delete;
   PosixFolderWatches& operator=(const PosixFolderWatches&) = delete;
@@ -28,12 +26,9 @@ class PosixFolderWatches {
   /// watch the folder again.
   std::unique_ptr<platform::FolderWatch> watch(const std::string& folder);
 
-  class Watched;  // one folder's inotify descriptor and its count of changes
-
  private:
-  platform::Clock& pollingClock_;
-  std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<Watched>> folders_;
+  class Folders;  // the watched folders, one inotify descriptor each
+  std::unique_ptr<Folders> folders_;
 };
 
 }  // namespace posix

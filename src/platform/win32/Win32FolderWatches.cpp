@@ -11,28 +11,24 @@ namespace win32 {
 /// has written and closed it).
 constexpr DWORD kChangeFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
 
-class Win32FolderWatches::Watched {
+namespace {
+
+/// One folder's change notification.
+class ChangeSource {
  public:
   /// Null when the folder cannot be watched.
-  static std::shared_ptr<Watched> start(const std::u16string& folder) {
+  static std::unique_ptr<ChangeSource> start(const std::u16string& folder) {
     const std::wstring name = wide(folder);
     const HANDLE change = FindFirstChangeNotificationW(name.c_str(), FALSE, kChangeFilter);
     if (change == INVALID_HANDLE_VALUE || change == nullptr) return nullptr;
-    return std::make_shared<Watched>(change);
+    return std::make_unique<ChangeSource>(change);
   }
 
-  explicit Watched(HANDLE change) : change_(change) {}
-  ~Watched() { FindCloseChangeNotification(change_); }
-  Watched(const Watched&) = delete;
-  Watched& operator=(const Watched&) = delete;
+  explicit ChangeSource(HANDLE change) : change_(change) {}
+  ~ChangeSource() { FindCloseChangeNotification(change_); }
+  ChangeSource(const ChangeSource&) = delete;
+  ChangeSource& operator=(const ChangeSource&) = delete;
 
-  std::uint64_t changes() { return wait_.count(); }
-  bool gone() { return wait_.gone(); }
-  bool waitPast(std::uint64_t& seen, std::uint32_t ms) {
-    return wait_.waitPast(seen, ms, [this](std::uint32_t limit) { return read(limit); });
-  }
-
- private:
   /// Waits up to `ms` for the notification and asks for the next one; it is gone when
   /// either fails (its folder was removed).
   base::SharedWait::Seen read(std::uint32_t ms) {
@@ -43,47 +39,25 @@ class Win32FolderWatches::Watched {
     return Seen::change;
   }
 
-  HANDLE change_;  // closed with FindCloseChangeNotification, not CloseHandle
-  base::SharedWait wait_;
-};
-
-namespace {
-
-class Win32FolderWatch : public platform::FolderWatch {
- public:
-  Win32FolderWatch(std::shared_ptr<Win32FolderWatches::Watched> watched,
-                   platform::Clock& pollingClock)
-      : watched_(std::move(watched)),
-        pollingClock_(pollingClock),
-        seen_(watched_ ? watched_->changes() : 0) {}
-
-  bool waitForChange(std::uint32_t ms) override {
-    if (!watched_ || watched_->gone()) {
-      pollingClock_.sleepMs(ms);
-      return false;
-    }
-    return watched_->waitPast(seen_, ms);
-  }
-
  private:
-  std::shared_ptr<Win32FolderWatches::Watched> watched_;
-  platform::Clock& pollingClock_;
-  std::uint64_t seen_;
+  HANDLE change_;  // closed with FindCloseChangeNotification, not CloseHandle
 };
 
 }  // namespace
 
+class Win32FolderWatches::Folders
+    : public platform::SharedFolderWatches<ChangeSource, std::u16string> {
+ public:
+  using SharedFolderWatches::SharedFolderWatches;
+};
+
+Win32FolderWatches::Win32FolderWatches(platform::Clock& pollingClock)
+    : folders_(std::make_unique<Folders>(pollingClock)) {}
+
 Win32FolderWatches::~Win32FolderWatches() = default;
 
 std::unique_ptr<platform::FolderWatch> Win32FolderWatches::watch(const std::u16string& folder) {
-  std::shared_ptr<Watched> watched;
-  {
-    const std::lock_guard lock(mutex_);
-    std::shared_ptr<Watched>& slot = folders_[folder];
-    if (!slot || slot->gone()) slot = Watched::start(folder);
-    watched = slot;
-  }
-  return std::make_unique<Win32FolderWatch>(std::move(watched), pollingClock_);
+  return folders_->watch(folder);
 }
 
 }  // namespace win32
