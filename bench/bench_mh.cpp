@@ -128,7 +128,7 @@ std::vector<std::uint8_t> scanlines(const std::vector<Row>& rows) {
 /// Whether libtiff codes exactly our lines: its strip puts EOL before every line where we
 /// put it after, so it must equal one EOL followed by our stream without its last EOL.
 bool sameCode(const std::vector<Row>& rows, const std::vector<std::uint8_t>& image) {
-  fakes::MemoryFile file;
+  preview::MemoryTiff file;
   TIFF* tif = fakes::openG3(file, mh::kLineWidth, static_cast<std::uint32_t>(rows.size()));
   if (!tif) return false;
   std::vector<std::uint8_t> pixels = image;
@@ -153,7 +153,7 @@ void BM_LibtiffG3Encode(benchmark::State& state) {
     state.SkipWithError("libtiff codes other lines than the encoder");
     return;
   }
-  fakes::MemoryFile file;
+  preview::MemoryTiff file;
   TIFF* tif = fakes::openG3(file, mh::kLineWidth, static_cast<std::uint32_t>(rows.size()));
   std::vector<std::uint8_t> pixels = image;
   for (auto _ : state) {

@@ -2,6 +2,8 @@
 // 3, T4Options 0, FillOrder 1) kept in memory, and comes back row by row.
 #include "G3Decoder.h"
 
+#include "MemoryTiff.h"
+
 #include <tiffio.h>
 
 #include <algorithm>
@@ -13,49 +15,14 @@
 namespace preview {
 namespace {
 
-/// A TIFF file in memory, reached through libtiff's client procedures.
-struct MemoryTiff {
-  std::vector<std::uint8_t> bytes;
-  std::size_t pos = 0;
-  std::vector<std::string>* problems = nullptr;
-
-  static MemoryTiff& of(thandle_t h) { return *static_cast<MemoryTiff*>(h); }
-  static tmsize_t read(thandle_t h, void* buf, tmsize_t size) {
-    MemoryTiff& f = of(h);
-    const std::size_t n =
-        std::min(static_cast<std::size_t>(size), f.bytes.size() - std::min(f.pos, f.bytes.size()));
-    if (n > 0) std::memcpy(buf, f.bytes.data() + f.pos, n);
-    f.pos += n;
-    return static_cast<tmsize_t>(n);
-  }
-  static tmsize_t write(thandle_t h, void* buf, tmsize_t size) {
-    MemoryTiff& f = of(h);
-    const auto n = static_cast<std::size_t>(size);
-    if (f.bytes.size() < f.pos + n) f.bytes.resize(f.pos + n);
-    std::memcpy(f.bytes.data() + f.pos, buf, n);
-    f.pos += n;
-    return size;
-  }
-  static toff_t seek(thandle_t h, toff_t off, int whence) {
-    MemoryTiff& f = of(h);
-    if (whence == SEEK_SET) f.pos = static_cast<std::size_t>(off);
-    if (whence == SEEK_CUR) f.pos += static_cast<std::size_t>(off);
-    if (whence == SEEK_END) f.pos = f.bytes.size() + static_cast<std::size_t>(off);
-    return f.pos;
-  }
-  static int close(thandle_t) { return 0; }
-  static toff_t size(thandle_t h) { return of(h).bytes.size(); }
-  static int map(thandle_t, void**, toff_t*) { return 0; }
-  static void unmap(thandle_t, void*, toff_t) {}
-
-  static int report(TIFF*, void* self, const char* module, const char* format, va_list args) {
-    char text[512];
-    std::vsnprintf(text, sizeof text, format, args);
-    static_cast<MemoryTiff*>(self)->problems->push_back(std::string(module ? module : "libtiff") +
-                                                        ": " + text);
-    return 1;
-  }
-};
+/// Keeps what libtiff reports about the file in the decoding's list of problems.
+int report(TIFF*, void* problems, const char* module, const char* format, va_list args) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  static_cast<std::vector<std::string>*>(problems)->push_back(
+      std::string(module ? module : "libtiff") + ": " + text);
+  return 1;
+}
 
 struct TiffCloser {
   void operator()(TIFF* tif) const { TIFFClose(tif); }
@@ -65,11 +32,11 @@ struct OptionsFree {
 };
 using UniqueTiff = std::unique_ptr<TIFF, TiffCloser>;
 
-UniqueTiff open(MemoryTiff& file, const char* mode) {
+UniqueTiff open(MemoryTiff& file, std::vector<std::string>& problems, const char* mode) {
   const std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
   if (!options) return nullptr;
-  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), MemoryTiff::report, &file);
-  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), MemoryTiff::report, &file);
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), report, &problems);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), report, &problems);
   file.pos = 0;
   return UniqueTiff(TIFFClientOpenExt(
       "compressed raster", mode, &file, MemoryTiff::read, MemoryTiff::write, MemoryTiff::seek,
@@ -90,9 +57,9 @@ std::vector<std::uint8_t> stripOf(std::span<const std::uint8_t> code, std::size_
   return strip;
 }
 
-bool writeImage(MemoryTiff& file, const std::vector<std::uint8_t>& strip, std::uint32_t width,
-                std::uint32_t lines) {
-  const UniqueTiff tif = open(file, "w");
+bool writeImage(MemoryTiff& file, std::vector<std::string>& problems,
+                const std::vector<std::uint8_t>& strip, std::uint32_t width, std::uint32_t lines) {
+  const UniqueTiff tif = open(file, problems, "w");
   if (!tif) return false;
   TIFFSetField(tif.get(), TIFFTAG_IMAGEWIDTH, width);
   TIFFSetField(tif.get(), TIFFTAG_IMAGELENGTH, lines);
@@ -172,9 +139,10 @@ G3DecodeResult decodeG3(std::span<const std::uint8_t> code, std::uint32_t width,
   }
 
   MemoryTiff file;
-  file.problems = &result.problems;
-  if (!writeImage(file, stripOf(code, leadingEolBits(code)), width, wanted)) return result;
-  const UniqueTiff tif = open(file, "r");
+  if (!writeImage(file, result.problems, stripOf(code, leadingEolBits(code)), width, wanted)) {
+    return result;
+  }
+  const UniqueTiff tif = open(file, result.problems, "r");
   if (!tif) return result;
   result.rows.resize(std::size_t{result.bytesPerRow} * wanted);
   // A row the decoder reports a problem in ends the decoding and is not kept.

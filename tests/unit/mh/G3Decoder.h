@@ -55,7 +55,7 @@ inline Decoded decode(const std::vector<std::uint8_t>& code, std::uint32_t width
   Messages messages;
   std::vector<std::uint8_t> strip{0x00, 0x01};
   strip.insert(strip.end(), code.begin(), code.end());
-  fakes::MemoryFile file;
+  preview::MemoryTiff file;
   if (TIFF* tif = fakes::openG3(file, width, lines)) {
     TIFFWriteRawStrip(tif, 0, strip.data(), static_cast<tmsize_t>(strip.size()));
     TIFFClose(tif);
