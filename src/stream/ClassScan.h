@@ -28,8 +28,9 @@ constexpr ByteClass classOf(std::uint8_t a, std::uint8_t b) {
 /// Where the bytes of a class stand in a stretch [from, end) of a buffer. The stretch is
 /// cut into 64-byte blocks from `from` on; each block holding any byte of the class is
 /// listed with its start and a bit for each position that holds one (bit j for position
-/// start + j). Every position of the class in [from, coveredTo) is listed; past that,
-/// when the list is full, nothing is known.
+/// start + j), and no block without one is: ClassHitReader relies on every listed block
+/// holding a position. Every position of the class in [from, coveredTo) is listed; past
+/// that, when the list is full, nothing is known.
 struct ClassHits {
   static constexpr std::size_t kBlock = 64;
   static constexpr std::size_t kMostBlocks = 64;
