@@ -112,6 +112,20 @@ TEST(DebugWatchersTest, AWatcherThatLeftIsDroppedAtTheNextLine) {
   EXPECT_FALSE(watchers.anyone());
 }
 
+// A watcher is counted before it is greeted, so a line written the moment the greeting
+// arrives reaches it. Each round races the relay's thread that greets against this one.
+TEST(DebugWatchersTest, AGreetedWatcherIsCountedAtOnce) {
+  const std::string name = uniqueName();
+  posix::DebugWatchers watchers(name);
+  for (int round = 0; round < 500; ++round) {
+    posix::Fd fd = watch(name);
+    ASSERT_TRUE(watchers.anyone()) << "round " << round;
+    fd.reset();
+    watchers.send("gone \n", nullptr);  // drops the watcher that left
+    ASSERT_FALSE(watchers.anyone()) << "round " << round;
+  }
+}
+
 TEST(DebugWatchersTest, AWatcherThatFallsBehindIsToldHowManyLinesItMissed) {
   const std::string name = uniqueName();
   posix::DebugWatchers watchers(name);

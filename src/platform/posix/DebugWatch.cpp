@@ -96,10 +96,15 @@ void DebugWatchers::acceptLoop() {
     (void)::shutdown(watcher.get(), SHUT_RD);
     const std::string hello = encodeWatchMessage({WatchMessage::Kind::kHello, 0, {}, {}});
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (::send(watcher.get(), hello.data(), hello.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0)
-      continue;
+    // Counted before it is greeted: a watcher that has read the greeting may have the
+    // relay write a line at once, and that line must find it counted.
     watchers_.push_back(Watcher{std::move(watcher), 0});
-    count_.store(static_cast<int>(watchers_.size()), std::memory_order_relaxed);
+    count_.store(static_cast<int>(watchers_.size()), std::memory_order_release);
+    const int greeted = watchers_.back().fd.get();
+    if (::send(greeted, hello.data(), hello.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
+      watchers_.pop_back();
+      count_.store(static_cast<int>(watchers_.size()), std::memory_order_release);
+    }
   }
 }
 
@@ -132,7 +137,7 @@ void DebugWatchers::send(std::string_view line, const RunInfo* run) {
   const std::string bytes = encodeWatchMessage(message);
   const std::lock_guard<std::mutex> lock(mutex_);
   std::erase_if(watchers_, [&](Watcher& watcher) { return !deliver(watcher, bytes); });
-  count_.store(static_cast<int>(watchers_.size()), std::memory_order_relaxed);
+  count_.store(static_cast<int>(watchers_.size()), std::memory_order_release);
 }
 
 Fd connectWatcher(const std::string& name) {

@@ -56,8 +56,9 @@ class DebugWatchers {
 
   /// 0 when listening, otherwise the errno of socket(), bind() or listen().
   int error() const { return error_; }
-  /// Whether anyone watches: one relaxed atomic load, the whole cost while nobody does.
-  bool anyone() const { return count_.load(std::memory_order_relaxed) > 0; }
+  /// Whether anyone watches: one atomic load, the whole cost while nobody does. True for
+  /// every watcher that has been greeted.
+  bool anyone() const { return count_.load(std::memory_order_acquire) > 0; }
   /// Sends the line to every watcher, without blocking. A watcher whose socket is full
   /// misses the line and is told how many it missed once it keeps up again; one that
   /// has gone is dropped.
