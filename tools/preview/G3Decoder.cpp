@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 namespace preview {
