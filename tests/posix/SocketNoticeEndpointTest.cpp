@@ -1,6 +1,8 @@
 #include "platform/posix/SocketNoticeEndpoint.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -196,6 +198,94 @@ TEST(SocketNoticeEndpoint, ReservedNameIsHeldAndHandedToTheFirstReader) {
   EXPECT_FALSE(tooLong.reserve(error, cause));
   EXPECT_EQ(error, 206u);
   EXPECT_EQ(cause, ENAMETOOLONG);
+}
+
+/// A socket bound to `name` as systemd's socket unit binds it (PassCredentials=yes asks
+/// for each sender's credentials).
+posix::Fd keeperSocket(const std::string& name, int type = SOCK_DGRAM, bool credentials = true) {
+  sockaddr_un addr{};
+  socklen_t length = 0;
+  if (!posix::abstractAddress(name, addr, length)) return {};
+  posix::Fd socket(::socket(AF_UNIX, type | SOCK_CLOEXEC, 0));
+  const int on = credentials ? 1 : 0;
+  if (!socket || ::setsockopt(socket.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
+      ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) {
+    return {};
+  }
+  return socket;
+}
+
+TEST(SocketNoticeEndpoint, AHeldSocketKeepsNoticesWhileNoReaderReads) {
+  const std::string name = uniqueName();
+  posix::Fd keeper = keeperSocket(name);
+  ASSERT_TRUE(keeper);
+  ASSERT_TRUE(postNotice(name, message(552, 1)));  // before the relay starts at all
+  std::vector<std::uint8_t> block(552, 0);
+  std::optional<std::uint32_t> sender;
+  std::uint32_t error = 0;
+  int cause = 0;
+  {
+    SocketNoticeEndpoint endpoint(name, posix::Fd(::dup(keeper.get())));
+    ASSERT_TRUE(endpoint.reserve(error, cause));
+    auto reader = endpoint.create(error);
+    ASSERT_TRUE(reader);
+    // One reader at a time, as if it held the name.
+    EXPECT_EQ(endpoint.create(error), nullptr);
+    EXPECT_EQ(error, 183u);
+    ASSERT_EQ(reader->read(block, sender), ReadResult::kMessage);
+    EXPECT_EQ(block, message(552, 1));
+    EXPECT_EQ(sender, std::optional<std::uint32_t>(::getuid()));
+
+    // The reader goes (a console disconnect): the name stays bound and notices wait.
+    reader.reset();
+    ASSERT_TRUE(postNotice(name, message(552, 2)));
+    reader = endpoint.create(error);
+    ASSERT_TRUE(reader) << error;
+    ASSERT_EQ(reader->read(block, sender), ReadResult::kMessage);
+    EXPECT_EQ(block, message(552, 2));
+    ASSERT_TRUE(postNotice(name, message(552, 3)));
+  }
+  // The relay is gone, the keeper is not: the notice it did not read waits for the next
+  // one, as do those posted meanwhile.
+  ASSERT_TRUE(postNotice(name, message(552, 4)));
+  SocketNoticeEndpoint next(name, posix::Fd(::dup(keeper.get())));
+  auto reader = next.create(error);
+  ASSERT_TRUE(reader);
+  for (const std::uint8_t first : {std::uint8_t{3}, std::uint8_t{4}}) {
+    ASSERT_EQ(reader->read(block, sender), ReadResult::kMessage);
+    EXPECT_EQ(block, message(552, first));
+    EXPECT_EQ(sender, std::optional<std::uint32_t>(::getuid()));
+  }
+  // Closing the endpoint ends its reader, not the keeper's socket.
+  next.close();
+  EXPECT_EQ(reader->read(block, sender), ReadResult::kClosed);
+  EXPECT_TRUE(postNotice(name, message(552, 5)));
+}
+
+TEST(SocketNoticeEndpoint, OnlyADatagramSocketOfTheNameIsTakenAsTheNoticeSocket) {
+  const std::string name = uniqueName();
+  posix::Fd datagram = keeperSocket(name);
+  ASSERT_TRUE(datagram);
+  EXPECT_TRUE(posix::isNoticeSocket(datagram.get(), name));
+  EXPECT_FALSE(posix::isNoticeSocket(datagram.get(), name + "x"));
+  EXPECT_FALSE(posix::isNoticeSocket(datagram.get(), name.substr(1)));
+  // Without credentials asked for, the notices that waited would come from nobody.
+  const std::string uncredited = uniqueName();
+  posix::Fd withoutCredentials = keeperSocket(uncredited, SOCK_DGRAM, false);
+  ASSERT_TRUE(withoutCredentials);
+  EXPECT_FALSE(posix::isNoticeSocket(withoutCredentials.get(), uncredited));
+
+  const std::string streamName = uniqueName();
+  posix::Fd stream = keeperSocket(streamName, SOCK_STREAM);
+  ASSERT_TRUE(stream);
+  EXPECT_FALSE(posix::isNoticeSocket(stream.get(), streamName));
+  posix::Fd unbound(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  EXPECT_FALSE(posix::isNoticeSocket(unbound.get(), name));
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  posix::Fd readEnd(ends[0]);
+  posix::Fd writeEnd(ends[1]);
+  EXPECT_FALSE(posix::isNoticeSocket(readEnd.get(), name));
 }
 
 TEST(SocketNoticeEndpoint, NamesThatCantBeUsed) {

@@ -1,6 +1,7 @@
 // Notices over abstract AF_UNIX datagram sockets.
 #include "platform/posix/SocketNoticeEndpoint.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -12,6 +13,10 @@
 
 #include "platform/posix/PosixErrors.h"
 
+#if SPR_HAVE_SYSTEMD
+#include <systemd/sd-daemon.h>
+#endif
+
 namespace posix {
 namespace {
 
@@ -19,8 +24,16 @@ using platform::ReadResult;
 
 class SocketNoticeReader : public platform::NoticeReader {
  public:
-  SocketNoticeReader(Fd socket, std::shared_ptr<const Fd> closed)
-      : socket_(std::move(socket)), closed_(std::move(closed)) {}
+  /// `inUse`, when given, is the held socket's flag, cleared when this reader goes.
+  SocketNoticeReader(Fd socket, std::shared_ptr<const Fd> closed,
+                     std::shared_ptr<std::atomic<bool>> inUse)
+      : socket_(std::move(socket)), closed_(std::move(closed)), inUse_(std::move(inUse)) {}
+  ~SocketNoticeReader() override {
+    socket_.reset();
+    if (inUse_) inUse_->store(false);
+  }
+  SocketNoticeReader(const SocketNoticeReader&) = delete;
+  SocketNoticeReader& operator=(const SocketNoticeReader&) = delete;
 
   ReadResult read(std::span<std::uint8_t> dest, std::optional<std::uint32_t>& sender) override {
     for (;;) {
@@ -86,7 +99,15 @@ class SocketNoticeReader : public platform::NoticeReader {
 
   Fd socket_;
   std::shared_ptr<const Fd> closed_;
+  std::shared_ptr<std::atomic<bool>> inUse_;
 };
+
+/// Asks the kernel for each message's sender; set before the name is bound where this
+/// process binds it, so that no notice comes without one.
+bool askForCredentials(int fd) {
+  const int on = 1;
+  return ::setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) == 0;
+}
 
 }  // namespace
 
@@ -105,6 +126,11 @@ SocketNoticeEndpoint::SocketNoticeEndpoint(std::string name) : name_(std::move(n
   closed_ = std::make_shared<const Fd>(std::move(closed));
 }
 
+SocketNoticeEndpoint::SocketNoticeEndpoint(std::string name, Fd held)
+    : SocketNoticeEndpoint(std::move(name)) {
+  held_ = std::move(held);
+}
+
 std::unique_ptr<platform::NoticeReader> SocketNoticeEndpoint::create(std::uint32_t& error) {
   Fd socket;
   {
@@ -112,13 +138,16 @@ std::unique_ptr<platform::NoticeReader> SocketNoticeEndpoint::create(std::uint32
     socket = std::move(reserved_);
   }
   int cause = 0;
-  if (!socket && !bindName(socket, error, cause)) return nullptr;
-  return std::make_unique<SocketNoticeReader>(std::move(socket), closed_);
+  if (!socket && !(held_ ? copyHeld(socket, error, cause) : bindName(socket, error, cause))) {
+    return nullptr;
+  }
+  return std::make_unique<SocketNoticeReader>(std::move(socket), closed_,
+                                              held_ ? heldInUse_ : nullptr);
 }
 
 bool SocketNoticeEndpoint::reserve(std::uint32_t& error, int& cause) {
   Fd socket;
-  if (!bindName(socket, error, cause)) return false;
+  if (!(held_ ? copyHeld(socket, error, cause) : bindName(socket, error, cause))) return false;
   std::lock_guard lock(reservedMutex_);
   reserved_ = std::move(socket);
   return true;
@@ -137,11 +166,9 @@ bool SocketNoticeEndpoint::bindName(Fd& socket, std::uint32_t& error, int& cause
     error = systemError(cause);
     return false;
   }
-  // Credentials are asked for before the name is bound, so no notice comes without them.
-  const int on = 1;
   socket = Fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   // EADDRINUSE, the name held by another reader, maps to 183.
-  if (!socket || ::setsockopt(socket.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
+  if (!socket || !askForCredentials(socket.get()) ||
       ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) {
     cause = errno;
     error = systemError(cause);
@@ -151,9 +178,62 @@ bool SocketNoticeEndpoint::bindName(Fd& socket, std::uint32_t& error, int& cause
   return true;
 }
 
+bool SocketNoticeEndpoint::copyHeld(Fd& socket, std::uint32_t& error, int& cause) {
+  cause = 0;
+  bool idle = false;
+  if (!closed_->valid()) {
+    cause = closedError_;
+  } else if (!heldInUse_->compare_exchange_strong(idle, true)) {
+    cause = EADDRINUSE;  // the reader made before still reads
+  } else {
+    socket = Fd(::fcntl(held_.get(), F_DUPFD_CLOEXEC, 3));
+    if (!socket) {
+      cause = errno;
+      heldInUse_->store(false);
+    }
+  }
+  if (cause == 0) return true;
+  error = systemError(cause);
+  return false;
+}
+
 void SocketNoticeEndpoint::close() {
   const std::uint64_t one = 1;
   if (closed_->valid()) (void)::write(closed_->get(), &one, sizeof one);
+}
+
+bool isNoticeSocket(int fd, std::string_view name) {
+  int domain = 0;
+  int type = 0;
+  socklen_t size = sizeof domain;
+  if (::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &size) != 0 || domain != AF_UNIX) {
+    return false;
+  }
+  size = sizeof type;
+  if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_DGRAM) return false;
+  // The kernel notes a datagram's sender only while its receiver asks for it, so a
+  // socket that did not ask from the start would give the notices that waited in it
+  // without one.
+  int passes = 0;
+  size = sizeof passes;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PASSCRED, &passes, &size) != 0 || passes == 0) return false;
+  sockaddr_un want{};
+  socklen_t wantLength = 0;
+  sockaddr_un bound{};
+  socklen_t boundLength = sizeof bound;
+  return abstractAddress(name, want, wantLength) &&
+         ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength) == 0 &&
+         boundLength == wantLength && std::memcmp(&bound, &want, wantLength) == 0;
+}
+
+std::vector<Fd> passedSockets() {
+  std::vector<Fd> sockets;
+#if SPR_HAVE_SYSTEMD
+  // It also marks each one close-on-exec.
+  const int count = sd_listen_fds(1);
+  for (int i = 0; i < count; ++i) sockets.emplace_back(SD_LISTEN_FDS_START + i);
+#endif
+  return sockets;
 }
 
 bool postNotice(std::string_view name, std::span<const std::uint8_t> message) {

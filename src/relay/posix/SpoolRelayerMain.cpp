@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Version.h"
 #include "app/JobResume.h"
@@ -99,6 +100,25 @@ bool foldersUsable(const Options& options, platform::KnownFolders& folders,
   return checkFolder(options.lockDir, posix::FolderUse::kPrivate);
 }
 
+/// Takes the socket systemd's socket unit passed, if it passed any: it must be the one
+/// datagram socket bound to the endpoint's name. That unit keeps the name bound while the
+/// relay restarts or is down, so the notices posted meanwhile wait for it.
+bool heldEndpoint(const Options& options, std::vector<posix::Fd>& passed, posix::Fd& held) {
+  if (passed.empty()) return true;
+  const std::string what = "endpoint " + options.endpoint;
+  if (passed.size() != 1) {
+    return cannotUse(
+        what, "the service manager passed " + std::to_string(passed.size()) + " sockets, not one");
+  }
+  if (!posix::isNoticeSocket(passed.front().get(), options.endpoint)) {
+    return cannotUse(what,
+                     "the socket the service manager passed is not a datagram socket "
+                     "bound to that name that passes its senders' credentials");
+  }
+  held = std::move(passed.front());
+  return true;
+}
+
 /// Binds the endpoint's name, kept for the first listener; a name that can't be had
 /// gives the listener's line and one naming why.
 bool endpointUsable(const Options& options, platform::DebugOutput& debug,
@@ -179,6 +199,8 @@ int main(int argc, char** argv) {
   keepStandardDescriptors();
   Options options;
   if (const int exitCode = parseOptions(argc, argv, options); exitCode >= 0) return exitCode;
+  // Taken before any thread starts: the service manager's variables are removed here.
+  std::vector<posix::Fd> passed = posix::passedSockets();
   std::unique_ptr<platform::Spooler> spooler = makeSpooler(options.spooler);
   if (!spooler) {
     std::fprintf(stderr, "spoolrelayer: unknown spooler '%s'\n", options.spooler.c_str());
@@ -208,7 +230,9 @@ int main(int argc, char** argv) {
       posix::haveJournal() && posix::isJournalStream(std::getenv("JOURNAL_STREAM"), 2);
   posix::RelayDebugOutput debug(options.endpoint, journal ? posix::RelayDebugOutput::Sink::kJournal
                                                           : posix::RelayDebugOutput::Sink::kStderr);
-  posix::SocketNoticeEndpoint endpoint(options.endpoint);
+  posix::Fd held;
+  if (!heldEndpoint(options, passed, held)) return 1;
+  posix::SocketNoticeEndpoint endpoint(options.endpoint, std::move(held));
   posix::PosixThreads threads;
   if (!foldersUsable(options, folders, debug)) return 1;
   if (auto* directory = dynamic_cast<posix::DirectorySpooler*>(spooler.get())) {
