@@ -131,9 +131,11 @@ int runProgram(const std::vector<std::string>& argv, Bytes* out, std::string* er
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-Child::Child(const std::vector<std::string>& argv, const std::string& stderrPath) {
+Child::Child(const std::vector<std::string>& argv, const std::string& stderrPath, int passedFd) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  // dup2() leaves the copy open across exec, whatever the original's flags.
+  if (passedFd >= 0) posix_spawn_file_actions_adddup2(&actions, passedFd, 3);
   if (!stderrPath.empty()) {
     // No O_CLOEXEC: the target descriptor is closed before the open, so the open gets 2
     // itself, and close-on-exec would take the child's standard error away at its start.
@@ -184,15 +186,20 @@ std::unique_ptr<Child> startRelay(const std::string& program, const std::string&
                                   const std::string& spooler, const std::string& endpoint,
                                   const std::string& logPath,
                                   const std::vector<std::string>& wrapper,
-                                  const std::vector<std::string>& options) {
+                                  const std::vector<std::string>& options, int heldSocket) {
   makeDirs(publicDir + "/TIVORAN");
   if (::mkdir(lockDirFor(publicDir).c_str(), 0700) != 0 && errno != EEXIST) return nullptr;
-  std::vector<std::string> argv = wrapper;
+  std::vector<std::string> argv;
+  if (heldSocket >= 0) {
+    // The shell's own process id is the relay's once it execs.
+    argv = {"/bin/sh", "-c", "export LISTEN_PID=$$ LISTEN_FDS=1; exec \"$0\" \"$@\""};
+  }
+  argv.insert(argv.end(), wrapper.begin(), wrapper.end());
   argv.insert(argv.end(),
               {program, "--public-dir", publicDir, "--spooler", spooler, "--endpoint", endpoint,
                "--lock-dir", lockDirFor(publicDir), "--state-dir", stateDir(publicDir)});
   argv.insert(argv.end(), options.begin(), options.end());
-  return std::make_unique<Child>(argv, logPath);
+  return std::make_unique<Child>(argv, logPath, heldSocket);
 }
 
 std::string stateDir(const std::string& publicDir) {
@@ -211,12 +218,39 @@ Bytes notice(const std::string& printer, std::uint32_t jobId, std::uint32_t copi
   return n;
 }
 
+namespace {
+
+/// The abstract address of `endpoint`; its length, or 0 when the name is too long.
+socklen_t endpointAddress(const std::string& endpoint, sockaddr_un& addr) {
+  addr = sockaddr_un{};
+  addr.sun_family = AF_UNIX;
+  if (endpoint.size() + 1 > sizeof addr.sun_path) return 0;
+  std::memcpy(addr.sun_path + 1, endpoint.data(), endpoint.size());
+  return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + endpoint.size());
+}
+
+}  // namespace
+
+HeldEndpoint::HeldEndpoint(const std::string& endpoint) {
+  sockaddr_un addr{};
+  const socklen_t length = endpointAddress(endpoint, addr);
+  const int on = 1;
+  fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd_ >= 0 && (length == 0 || ::setsockopt(fd_, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
+                   ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), length) != 0)) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+HeldEndpoint::~HeldEndpoint() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 bool sendNotice(const std::string& endpoint, const Bytes& message) {
   sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (endpoint.size() + 1 > sizeof addr.sun_path) return false;
-  std::memcpy(addr.sun_path + 1, endpoint.data(), endpoint.size());
-  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + endpoint.size());
+  const socklen_t length = endpointAddress(endpoint, addr);
+  if (length == 0) return false;
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   ssize_t sent;

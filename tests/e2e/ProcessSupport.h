@@ -40,7 +40,10 @@ int runProgram(const std::vector<std::string>& argv, Bytes* out = nullptr,
 /// A program running beside the test.
 class Child {
  public:
-  explicit Child(const std::vector<std::string>& argv, const std::string& stderrPath = "");
+  /// `passedFd`, when given, is the child's descriptor 3, as a service manager passes a
+  /// socket.
+  explicit Child(const std::vector<std::string>& argv, const std::string& stderrPath = "",
+                 int passedFd = -1);
   ~Child();  // kills the child if it still runs
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
@@ -59,12 +62,15 @@ class Child {
 /// and the notice endpoint `endpoint`, its standard error going to `logPath`. The public
 /// folder's TIVORAN is made when missing, and the lock folder is `publicDir` + ".locks"
 /// (made 0700 when missing); its job journal is in stateDir(publicDir). `wrapper` goes
-/// before the program (setpriv, prlimit), `options` after the others.
+/// before the program (setpriv, prlimit), `options` after the others. With `heldSocket`,
+/// the relay is started as systemd's socket unit starts it: that socket is its
+/// descriptor 3, named in LISTEN_FDS and LISTEN_PID.
 std::unique_ptr<Child> startRelay(const std::string& program, const std::string& publicDir,
                                   const std::string& spooler, const std::string& endpoint,
                                   const std::string& logPath,
                                   const std::vector<std::string>& wrapper = {},
-                                  const std::vector<std::string>& options = {});
+                                  const std::vector<std::string>& options = {},
+                                  int heldSocket = -1);
 
 /// The lock folder startRelay() gives the relay on `publicDir`.
 std::string lockDirFor(const std::string& publicDir);
@@ -79,6 +85,21 @@ Bytes notice(const std::string& printer, std::uint32_t jobId, std::uint32_t copi
 /// Sends `message` as one datagram to the abstract socket `endpoint`, waiting while the
 /// reader's queue is full; false when no one reads there.
 bool sendNotice(const std::string& endpoint, const Bytes& message);
+
+/// The endpoint's name bound as systemd's socket unit binds it (ListenDatagram=@NAME,
+/// PassCredentials=yes) and kept while this lives, whether a relay reads it or not.
+class HeldEndpoint {
+ public:
+  explicit HeldEndpoint(const std::string& endpoint);
+  ~HeldEndpoint();
+  HeldEndpoint(const HeldEndpoint&) = delete;
+  HeldEndpoint& operator=(const HeldEndpoint&) = delete;
+
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
 
 /// Watches a folder, or a file, with inotify and waits for its events.
 class Watch {

@@ -320,6 +320,60 @@ TEST_F(RelayEndToEnd, WithoutResumingAnInterruptedJobIsClosedAndNotSent) {
   EXPECT_TRUE(e2e::exists(pagePath(0x40, 1)));  // nobody took its page files
 }
 
+TEST_F(RelayEndToEnd, UnderASocketKeptAcrossRestartsNoNoticeIsLost) {
+  // The relay as systemd's socket unit runs it: the unit binds the name and keeps it.
+  relay->signal(SIGKILL);
+  ASSERT_TRUE(relay->waitExit(5s).has_value());
+  endpoint = uniqueEndpoint();
+  const e2e::HeldEndpoint held(endpoint);
+  ASSERT_GE(held.fd(), 0);
+  auto start = [&](const std::string& log) {
+    relay = e2e::startRelay(e2e::builtProgram("spoolrelayer"), publicDir(), "dir:" + root(),
+                            endpoint, tmp.path() + "/" + log, {}, {}, held.fd());
+    ASSERT_TRUE(relay->running());
+  };
+  const auto a = writePages({pageFile("posted before the relay ever ran\n", 2)}, "a");
+  const auto b =
+      writePages({pageFile("posted while the relay was stopped, then killed\n", 2)}, "b");
+  const auto c = writePages({pageFile("posted while no relay ran\n", 2)}, "c");
+
+  post("Kasse 1", 0x60, 1, a);
+  start("relay1.log");
+  EXPECT_EQ(documents("Kasse 1", 1), (std::vector<Bytes>{expected("Kasse 1", a)}));
+
+  // A notice still queued when the relay is killed waits for the next one.
+  relay->signal(SIGSTOP);
+  post("Kasse 1", 0x61, 1, b);
+  relay->signal(SIGKILL);
+  ASSERT_TRUE(relay->waitExit(5s).has_value());
+  post("Kasse 1", 0x62, 1, c);
+  EXPECT_TRUE(e2e::exists(pagePath(0x61, 1)) && e2e::exists(pagePath(0x62, 1)));
+
+  start("relay2.log");
+  const std::vector<Bytes> all = documents("Kasse 1", 3);
+  EXPECT_EQ(all.size(), 3u);
+  for (const auto& pages : {a, b, c}) {
+    EXPECT_EQ(std::count(all.begin(), all.end(), expected("Kasse 1", pages)), 1);
+  }
+  EXPECT_TRUE(e2e::waitUntil([&] { return !e2e::exists(pagePath(0x62, 1)); }));
+
+  // A socket of another name is refused at the start, with the reason.
+  ASSERT_EQ(e2e::stopRelay(*relay, 5s), std::optional<int>(0));
+  const e2e::HeldEndpoint other(uniqueEndpoint());
+  ASSERT_GE(other.fd(), 0);
+  const std::string log = tmp.path() + "/relay3.log";
+  relay = e2e::startRelay(e2e::builtProgram("spoolrelayer"), publicDir(), "dir:" + root(), endpoint,
+                          log, {}, {}, other.fd());
+  EXPECT_EQ(relay->waitExit(5s), std::optional<int>(1));
+  const Bytes said = e2e::readFile(log).value_or(Bytes{});
+  EXPECT_NE(std::string(said.begin(), said.end())
+                .find("spoolrelayer: cannot use endpoint " + endpoint +
+                      ": the socket the service manager passed is not"),
+            std::string::npos)
+      << std::string(said.begin(), said.end());
+  relay.reset();
+}
+
 TEST_F(RelayEndToEnd, StartedWithoutStandardErrorItsJournalStaysReadable) {
   relay->signal(SIGKILL);
   ASSERT_TRUE(relay->waitExit(5s).has_value());
