@@ -27,6 +27,15 @@ std::string uniqueEndpoint() {
   return "spr-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
+/// Whether process `pid` is stopped by a signal: its state in /proc, after its name.
+bool stopped(int pid) {
+  const auto stat = e2e::readFile("/proc/" + std::to_string(pid) + "/stat");
+  if (!stat) return false;
+  const std::string text(stat->begin(), stat->end());
+  const std::size_t paren = text.rfind(')');
+  return paren != std::string::npos && paren + 2 < text.size() && text[paren + 2] == 'T';
+}
+
 class RelayEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -343,6 +352,7 @@ TEST_F(RelayEndToEnd, UnderASocketKeptAcrossRestartsNoNoticeIsLost) {
 
   // A notice still queued when the relay is killed waits for the next one.
   relay->signal(SIGSTOP);
+  ASSERT_TRUE(e2e::waitUntil([&] { return stopped(relay->pid()); }));
   post("Kasse 1", 0x61, 1, b);
   relay->signal(SIGKILL);
   ASSERT_TRUE(relay->waitExit(5s).has_value());
