@@ -231,6 +231,7 @@ std::vector<Fd> passedSockets() {
 #if SPR_HAVE_SYSTEMD
   // It also marks each one close-on-exec.
   const int count = sd_listen_fds(1);
+  if (count > 0) sockets.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) sockets.emplace_back(SD_LISTEN_FDS_START + i);
 #endif
   return sockets;
