@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "e2e/ProcessSupport.h"
+#include "posix/ProcState.h"
 
 namespace {
 
@@ -27,13 +28,9 @@ std::string uniqueEndpoint() {
   return "spr-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
-/// Whether process `pid` is stopped by a signal: its state in /proc, after its name.
+/// Whether process `pid` is stopped by a signal.
 bool stopped(int pid) {
-  const auto stat = e2e::readFile("/proc/" + std::to_string(pid) + "/stat");
-  if (!stat) return false;
-  const std::string text(stat->begin(), stat->end());
-  const std::size_t paren = text.rfind(')');
-  return paren != std::string::npos && paren + 2 < text.size() && text[paren + 2] == 'T';
+  return posixtest::procState("/proc/" + std::to_string(pid) + "/stat") == 'T';
 }
 
 class RelayEndToEnd : public ::testing::Test {

@@ -1,4 +1,5 @@
 #include "platform/posix/SocketNoticeEndpoint.h"
+#include "posix/ProcState.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -9,8 +10,6 @@
 #include <cerrno>
 
 #include <atomic>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,10 +57,7 @@ class BackgroundRead {
 
  private:
   bool sleeping() const {
-    std::ifstream stat("/proc/self/task/" + std::to_string(tid_.load()) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const std::size_t paren = text.rfind(')');  // the state follows the command name
-    return paren != std::string::npos && paren + 2 < text.size() && text[paren + 2] == 'S';
+    return posixtest::procState("/proc/self/task/" + std::to_string(tid_.load()) + "/stat") == 'S';
   }
 
   std::vector<std::uint8_t> block_ = std::vector<std::uint8_t>(552, 0);

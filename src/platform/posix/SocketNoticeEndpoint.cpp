@@ -138,19 +138,21 @@ std::unique_ptr<platform::NoticeReader> SocketNoticeEndpoint::create(std::uint32
     socket = std::move(reserved_);
   }
   int cause = 0;
-  if (!socket && !(held_ ? copyHeld(socket, error, cause) : bindName(socket, error, cause))) {
-    return nullptr;
-  }
+  if (!socket && !openSocket(socket, error, cause)) return nullptr;
   return std::make_unique<SocketNoticeReader>(std::move(socket), closed_,
                                               held_ ? heldInUse_ : nullptr);
 }
 
 bool SocketNoticeEndpoint::reserve(std::uint32_t& error, int& cause) {
   Fd socket;
-  if (!(held_ ? copyHeld(socket, error, cause) : bindName(socket, error, cause))) return false;
+  if (!openSocket(socket, error, cause)) return false;
   std::lock_guard lock(reservedMutex_);
   reserved_ = std::move(socket);
   return true;
+}
+
+bool SocketNoticeEndpoint::openSocket(Fd& socket, std::uint32_t& error, int& cause) {
+  return held_ ? copyHeld(socket, error, cause) : bindName(socket, error, cause);
 }
 
 bool SocketNoticeEndpoint::bindName(Fd& socket, std::uint32_t& error, int& cause) {

@@ -49,6 +49,8 @@ class SocketNoticeEndpoint : public platform::NoticeEndpoint {
   void close();
 
  private:
+  /// A reader's socket: a copy of the held one, or the name bound afresh.
+  bool openSocket(Fd& socket, std::uint32_t& error, int& cause);
   bool bindName(Fd& socket, std::uint32_t& error, int& cause);
   bool copyHeld(Fd& socket, std::uint32_t& error, int& cause);
 
