@@ -193,6 +193,44 @@ TEST(PreviewRasterTest, FeedsAdvanceThePaper) {
   EXPECT_FALSE(anyInk(result.canvas, 0, 0, 576, 70));
 }
 
+TEST(PreviewRasterTest, AMarginAroundTheLongestStripKeepsThePaperThatFits) {
+  // A dot on the first row, then far more paper than the preview draws.
+  std::vector<std::uint8_t> feeds = hex("1B 33 FF");
+  for (int i = 0; i < 2000; ++i) feeds = concat({feeds, hex("1B 64 FF")});
+  PreviewOptions options;
+  options.margin = 10;
+  PreviewResult result;
+  std::string error;
+  ASSERT_TRUE(
+      renderPreview(concat({hex("1D 76 30 00 01 00 01 00 80"), feeds}), options, result, error))
+      << error;
+  EXPECT_EQ(result.canvas.width(), 596u);
+  EXPECT_EQ(result.canvas.height(), Canvas::kMaxHeight);
+  EXPECT_TRUE(result.canvas.clipped());
+  EXPECT_EQ(result.messages,
+            (std::vector<std::string>{"the preview stops after 100000 dots of paper",
+                                      "with the margin, the preview stops after 99990 dots of "
+                                      "paper"}));
+  EXPECT_FALSE(anyInk(result.canvas, 0, 0, 596, 10));
+  EXPECT_EQ(result.canvas.pixel(10, 10), Canvas::kBlack);
+
+  // Paper 4096 dots wide in the widest margin: 12288 dots wide, so 5461 rows, of which the
+  // top margin takes 4096. A larger margin is drawn as the widest.
+  options.margin = 100000;
+  ASSERT_TRUE(
+      renderPreview(concat({bandedPage(512, 1, std::vector<std::uint8_t>(512, 0x80)), feeds}),
+                    options, result, error))
+      << error;
+  EXPECT_EQ(result.canvas.width(), 12288u);
+  EXPECT_EQ(result.canvas.height(), 5461u);
+  EXPECT_EQ(result.messages,
+            (std::vector<std::string>{"the preview stops after 16384 dots of paper",
+                                      "with the margin, the preview stops after 1365 dots of "
+                                      "paper"}));
+  EXPECT_EQ(result.canvas.pixel(4096, 4096), Canvas::kBlack);
+  EXPECT_EQ(result.canvas.pixel(4097, 4096), Canvas::kWhite);
+}
+
 TEST(PreviewRasterTest, EndlessFeedsStopAtTheLongestStrip) {
   // ESC 3 255, then 2000 times ESC d 255: far more paper than the preview draws
   std::vector<std::uint8_t> stream = hex("1B 33 FF");

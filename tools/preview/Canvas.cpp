@@ -46,10 +46,18 @@ bool Canvas::isBilevel() const {
                      [](std::uint8_t p) { return p == kBlack || p == kWhite; });
 }
 
+std::uint32_t Canvas::paperRowsWithMargin(std::uint32_t margin) const {
+  const std::uint32_t most = Canvas(width_ + 2 * margin).maxHeight();
+  return std::min(height_, most > margin ? most - margin : 0);
+}
+
 Canvas Canvas::withMargin(std::uint32_t margin) const {
   Canvas framed(width_ + 2 * margin);
+  framed.clipped_ = clipped_;
   framed.growTo(height_ + 2 * margin);
-  for (std::uint32_t y = 0; y < height_; ++y) {
+  // The wider canvas may hold fewer rows: the paper below what fits is dropped.
+  const std::uint32_t kept = paperRowsWithMargin(margin);
+  for (std::uint32_t y = 0; y < kept; ++y) {
     const auto source = row(y);
     std::copy(source.begin(), source.end(),
               framed.pixels_.begin() +

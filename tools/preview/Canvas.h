@@ -53,8 +53,13 @@ class Canvas {
   /// True when every pixel is pure black or pure white.
   bool isBilevel() const;
 
-  /// A copy with `margin` white pixels around every side.
+  /// A copy with `margin` white pixels around every side. The copy is wider, so it may
+  /// hold fewer rows: it keeps paperRowsWithMargin() rows of this paper and is clipped()
+  /// when that is fewer than height(), or when this canvas was.
   Canvas withMargin(std::uint32_t margin) const;
+
+  /// How many of this canvas's rows withMargin(margin) keeps.
+  std::uint32_t paperRowsWithMargin(std::uint32_t margin) const;
 
  private:
   std::uint32_t width_ = 0;

@@ -1,5 +1,7 @@
 #include "Preview.h"
 
+#include <algorithm>
+
 #include "PageRenderer.h"
 #include "StreamParser.h"
 #include "base/LittleEndian.h"
@@ -56,7 +58,14 @@ bool renderPreview(std::span<const std::uint8_t> input, const PreviewOptions& op
   PageRenderer renderer(paperWidth(parsed.items), font, result.messages);
   for (const PrintItem& item : parsed.items) renderer.draw(item);
   result.canvas = renderer.finish();
-  if (options.margin > 0) result.canvas = result.canvas.withMargin(options.margin);
+  if (const std::uint32_t margin = std::min(options.margin, kMostMargin); margin > 0) {
+    const std::uint32_t kept = result.canvas.paperRowsWithMargin(margin);
+    if (kept < result.canvas.height()) {
+      result.messages.push_back("with the margin, the preview stops after " + std::to_string(kept) +
+                                " dots of paper");
+    }
+    result.canvas = result.canvas.withMargin(margin);
+  }
   return true;
 }
 

@@ -12,11 +12,14 @@
 
 namespace preview {
 
+/// The widest margin drawn around the paper, in dots.
+inline constexpr std::uint32_t kMostMargin = 4096;
+
 struct PreviewOptions {
   bool pageFile = false;  ///< the input is a page file: 5-byte header, then the stream
   std::string fontPath = kDefaultFontPath;
   bool fontRequired = false;  ///< the font was asked for: failing to load it is an error
-  std::uint32_t margin = 0;   ///< white paper drawn around the printable width
+  std::uint32_t margin = 0;   ///< white paper drawn around the printable width, at most kMostMargin
 };
 
 struct PreviewResult {

@@ -53,7 +53,8 @@ int fail(std::FILE* diagnostics, const std::string& message, int code) {
 
 bool parseDots(std::string_view text, std::uint32_t& value) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && !text.empty() && value <= 4096;
+  return ec == std::errc() && end == text.data() + text.size() && !text.empty() &&
+         value <= kMostMargin;
 }
 
 bool parseOptions(int argc, char** argv, CommandOptions& options, std::string& error) {
