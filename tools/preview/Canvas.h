@@ -54,8 +54,8 @@ class Canvas {
   bool isBilevel() const;
 
   /// A copy with `margin` white pixels around every side. The copy is wider, so it may
-  /// hold fewer rows: it keeps paperRowsWithMargin() rows of this paper and is clipped()
-  /// when that is fewer than height(), or when this canvas was.
+  /// hold fewer rows: it keeps paperRowsWithMargin() rows of this paper, and it is
+  /// clipped() when this canvas was or when the paper and its margin do not all fit.
   Canvas withMargin(std::uint32_t margin) const;
 
   /// How many of this canvas's rows withMargin(margin) keeps.
