@@ -49,6 +49,17 @@ struct PageScan {
   bool stopsListed = false;
 };
 
+/// The placeholder markers the first scan meets before the first raster header, in order,
+/// as many as fit: every marker the text walk can stop at before `to` is among them.
+struct NotedMarkers {
+  static constexpr std::size_t kMost = 16;
+
+  // Left unset until noted: the markers are noted afresh for each page.
+  std::array<std::size_t, kMost> at;
+  std::size_t count = 0;
+  std::size_t to = 0;
+};
+
 // The two bytes every cut, font selection (ESC M) and placeholder marker (98 07) opens
 // with: past the first raster header, where every row holds one, the scans stop only there.
 constexpr stream::BytePair kCutStart{0x1D, 0x56};
@@ -73,7 +84,8 @@ std::size_t findRaster(stream::StreamView s) {
 /// placeholder marker met: no cut or header starts inside one. After that it stops only
 /// where a cut, a font selection or a placeholder marker could start, and once one of the
 /// last two is met, only where a cut could. Cuts cannot overlap one another.
-PageScan scanPage(stream::StreamView s, std::size_t wantCuts, stream::ClassHits& stops) {
+PageScan scanPage(stream::StreamView s, std::size_t wantCuts, stream::ClassHits& stops,
+                  NotedMarkers& markers) {
   PageScan scan;
   const std::size_t end = scanEnd(s);
   const std::size_t cutEnd = end > kCutSize ? end - kCutSize : 0;  // first position too late
@@ -87,6 +99,11 @@ PageScan scanPage(stream::StreamView s, std::size_t wantCuts, stream::ClassHits&
       if (s.data[p] == 0x98) {
         if (s.matches(p, stream::PageMarkers::kPlaceholderMarker)) {
           if (scan.firstMarker == kNone) scan.firstMarker = p;
+          if (markers.count < NotedMarkers::kMost) {
+            markers.at[markers.count++] = p;
+          } else if (markers.to == 0) {
+            markers.to = p;  // the first marker not noted
+          }
           next = p + stream::PageMarkers::kPlaceholderMarker.size();
         }
       } else if (s.data[p] != 0x1D) {
@@ -105,6 +122,7 @@ PageScan scanPage(stream::StreamView s, std::size_t wantCuts, stream::ClassHits&
   }
   p = std::min(p, end);
   scan.firstMarker = std::min(scan.firstMarker, p);
+  if (markers.to == 0) markers.to = p;
   if (scan.firstRaster == kNone) return scan;  // the whole page has been searched
   static const stream::BytePair kAllStarts[] = {kCutStart, kFontStart, kMarkerStart};
   static const stream::PairFinder allStarts(kAllStarts);
@@ -152,15 +170,17 @@ struct FixedPage {
   std::size_t firstMarker = 0;
   std::size_t markerFreeTo = 0;
   const stream::ClassHits* stops = nullptr;  // the walk's stops from 0 on, when known
+  const NotedMarkers* markers = nullptr;     // the markers the walk stops at, when known
 };
 
 /// Replaces the first cut when the job asks for it and removes the next cut after the
 /// first one still standing. The replacement can neither make nor break another match,
 /// nor a font selection or placeholder marker (their bytes are none of a cut's), so the
 /// cut removed is the third found when the first was replaced and the second otherwise.
-FixedPage applyCutFixups(PageBuffer& page, const PageJob& job, stream::ClassHits& stops) {
+FixedPage applyCutFixups(PageBuffer& page, const PageJob& job, stream::ClassHits& stops,
+                         NotedMarkers& markers) {
   const bool replace = replacesFirstCut(job);
-  const PageScan scan = scanPage(page.stream(), replace ? 3 : 2, stops);
+  const PageScan scan = scanPage(page.stream(), replace ? 3 : 2, stops, markers);
   if (replace && scan.cutCount >= 1) {
     std::memcpy(page.stream().data + scan.cuts[0], stream::PageMarkers::kCutReplacement.data(),
                 kCutSize);
@@ -170,11 +190,11 @@ FixedPage applyCutFixups(PageBuffer& page, const PageJob& job, stream::ClassHits
   // the class but 0x1D, which the walk looks at again), so the list still holds.
   if (scan.cutCount <= removed) {
     return {scan.firstRaster, scan.firstMarker, scan.markerFreeTo,
-            scan.stopsListed ? &stops : nullptr};
+            scan.stopsListed ? &stops : nullptr, &markers};
   }
   // Closing the gap can join bytes into a new header, so the fixed page is searched again.
   removeCut(page, scan.cuts[removed]);
-  return {findRaster(page.stream()), 0, 0, nullptr};
+  return {findRaster(page.stream()), 0, 0, nullptr, nullptr};
 }
 
 /// An image-only page holds a raster command and neither a font selection (ESC M n
@@ -218,13 +238,21 @@ OutputBuffer OutputBuffer::allocate() {
 void processPage(PageBuffer& page, PageJob& job) {
   if (!page.ok()) return;
   stream::ClassHits stops;
-  const FixedPage fixed = applyCutFixups(page, job, stops);
+  NotedMarkers markers;
+  const FixedPage fixed = applyCutFixups(page, job, stops, markers);
   const std::size_t firstRaster = fixed.firstRaster;
   const stream::StreamView stream = page.stream();
   const page::PrinterSettings& settings = job.settings;
   if (!isImageOnlyPage(stream, fixed, job.debug)) {
-    writeTextPage(stream, job.printer, job.output, settings, job.heightClass,
-                  {std::min(firstRaster, scanEnd(stream)), fixed.firstMarker, fixed.stops});
+    AlreadySearched searched;
+    searched.rasterFrom = std::min(firstRaster, scanEnd(stream));
+    searched.markerFrom = fixed.firstMarker;
+    searched.stops = fixed.stops;
+    if (fixed.markers != nullptr) {
+      searched.markers = std::span(fixed.markers->at).first(fixed.markers->count);
+      searched.markersTo = fixed.markers->to;
+    }
+    writeTextPage(stream, job.printer, job.output, settings, job.heightClass, searched);
     return;
   }
   if (settings.highSpeedMode == 1 &&

@@ -19,14 +19,16 @@ constexpr std::size_t kSizeOffset = 15;  // GS ! n, or the separator 0D
 constexpr std::size_t kRasterHeader = 8;
 
 /// The positions the walk stops at: each 0x1D from rasterFrom on and each 0x98 from
-/// markerFrom on. They are taken from the caller's list of stops as far as it covers and
-/// searched for after that.
+/// markerFrom on. Before markersTo they are the caller's markers; after that they are
+/// taken from the caller's list of stops as far as it covers and searched for beyond it.
 class WalkStops {
  public:
   WalkStops(const std::uint8_t* data, std::size_t end, const AlreadySearched& searched)
       : data_(data),
         rasterFrom_(searched.rasterFrom),
         markerFrom_(searched.markerFrom),
+        markers_(searched.markers),
+        markersTo_(std::min(searched.markersTo, end)),
         listedTo_(searched.stops != nullptr ? std::min(searched.stops->coveredTo, end) : 0),
         listed_(searched.stops != nullptr ? *searched.stops : kNothingListed),
         rest_(data, end, {0x1D, 0x98},
@@ -34,6 +36,21 @@ class WalkStops {
 
   /// The first stop at or after `from`; the end when there is none. `from` never goes back.
   std::size_t next(std::size_t from) {
+    if (from < markersTo_) {
+      // Before markersTo the only stops are the markers found already. The search that
+      // found them stepped over each whole marker; a marker the walk passes over without
+      // stopping at it may hide others behind it, so the walk searches on for itself.
+      for (; marker_ < markers_.size() && markers_[marker_] < from; ++marker_) {
+        if (markers_[marker_] != returned_) markersTo_ = 0;
+      }
+      if (from < markersTo_) {
+        if (marker_ < markers_.size() && markers_[marker_] < markersTo_) {
+          returned_ = markers_[marker_];
+          return returned_;
+        }
+        from = markersTo_;
+      }
+    }
     from = std::max(from, std::min(rasterFrom_, markerFrom_));
     if (from < listedTo_) {
       for (std::size_t p = listed_.next(from); p < listedTo_; p = listed_.next(p + 1)) {
@@ -51,6 +68,10 @@ class WalkStops {
   const std::uint8_t* data_;
   std::size_t rasterFrom_;
   std::size_t markerFrom_;
+  std::span<const std::size_t> markers_;
+  std::size_t marker_ = 0;           // the first of markers_ not yet passed
+  std::size_t returned_ = SIZE_MAX;  // the last of markers_ returned
+  std::size_t markersTo_;
   std::size_t listedTo_;
   stream::ClassHitReader listed_;
   stream::CandidateFinder<2> rest_;
@@ -63,6 +84,8 @@ class TextWalk {
            std::uint8_t& heightClass)
       : s_(stream),
         out_(output.data()),
+        output_(output),
+        heightClassOut_(heightClass),
         outLen_(output.outLen),
         settings_(settings),
         heightClass_(heightClass) {}
@@ -102,6 +125,8 @@ class TextWalk {
         searchFrom = w;
       }
     }
+    output_.outLen = outLen_;
+    heightClassOut_ = heightClass_;
   }
 
   [[nodiscard]] std::uint32_t leadInPlace() const { return leadInPlace_; }
@@ -181,9 +206,13 @@ class TextWalk {
 
   stream::StreamView s_;
   std::uint8_t* out_;
-  std::uint32_t& outLen_;
+  // The fill count and the height class are worked on here and handed back when the walk
+  // ends: every byte the walk writes could otherwise be taken to change them.
+  OutputBuffer& output_;
+  std::uint8_t& heightClassOut_;
+  std::uint32_t outLen_;
   const page::PrinterSettings& settings_;
-  std::uint8_t& heightClass_;
+  std::uint8_t heightClass_;
   std::uint32_t leadInPlace_ = 0;
 };
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "page/PageProcessor.h"
 #include "page/PrinterSettings.h"
@@ -23,10 +24,15 @@ inline constexpr stream::ByteClass kStopClass = stream::classOf(0x1D, 0x98);
 /// What a caller has searched the stream for already: no raster header starts before
 /// `rasterFrom` and no placeholder marker before `markerFrom` (0 where it is not known);
 /// `stops`, when given, lists every byte of kStopClass from position 0 to its coveredTo.
+/// `markers`, when `markersTo` is not 0, holds in order the placeholder markers before
+/// `markersTo` that a search stepping over each whole marker it finds meets; no raster
+/// header starts before markersTo, and a stop or the end stands there.
 struct AlreadySearched {
   std::size_t rasterFrom = 0;
   std::size_t markerFrom = 0;
   const stream::ClassHits* stops = nullptr;
+  std::span<const std::size_t> markers;
+  std::size_t markersTo = 0;
 };
 
 /// Walks the page's stream once and appends what the printer gets to `output` from its

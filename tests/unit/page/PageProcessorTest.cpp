@@ -1,5 +1,7 @@
 #include "page/PageProcessor.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "PageTestSupport.h"
@@ -185,6 +187,19 @@ TEST_F(PageProcessor, PlaceholdersWithoutRasterGoQuietlyToTheTextPath) {
   p.process(concat({text("Receipt"), placeholder(9), hex("0D 41 0A"), placeholder(9), hex("0D")}));
   EXPECT_EQ(p.debug.lines, kNoLines);
   EXPECT_EQ(p.bytes().size(), 7u + 50 + 1 + 49);
+}
+
+TEST_F(PageProcessor, AMarkerInsideADroppedPlaceholderDoesNotHideTheNextOne) {
+  // Fifteen 98 07 pairs hold markers at 0, 2, 4, ... 16. The first placeholder's type is
+  // the 0x98 at 14 and it is dropped without data; the walk goes on at 15 and meets the
+  // marker at 16, whose type 09 makes a QR code of "ABC".
+  Bytes run;
+  for (int i = 0; i < 15; ++i) run = concat({run, hex("98 07")});
+  p.process(concat({run, hex("09 0D"), text("ABC"), hex("0A")}));
+  const Bytes out = p.bytes();
+  ASSERT_EQ(out.size(), 1u + 49 + 3 + 1);
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 4), hex("07 1D 28 6B"));
+  EXPECT_EQ(std::count(out.begin(), out.end(), 0x98), 0);
 }
 
 TEST_F(PageProcessor, ImageOnlyPagesGoToTheBandMerger) {
