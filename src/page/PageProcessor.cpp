@@ -50,7 +50,7 @@ struct PageScan {
 };
 
 /// The placeholder markers the first scan meets before the first raster header, in order,
-/// as many as fit: every marker the text walk can stop at before `to` is among them.
+/// as many as fit: before `to` it met no other (it steps over each whole marker it meets).
 struct NotedMarkers {
   static constexpr std::size_t kMost = 16;
 
@@ -170,7 +170,7 @@ struct FixedPage {
   std::size_t firstMarker = 0;
   std::size_t markerFreeTo = 0;
   const stream::ClassHits* stops = nullptr;  // the walk's stops from 0 on, when known
-  const NotedMarkers* markers = nullptr;     // the markers the walk stops at, when known
+  const NotedMarkers* markers = nullptr;     // the markers the first scan met, when known
 };
 
 /// Replaces the first cut when the job asks for it and removes the next cut after the

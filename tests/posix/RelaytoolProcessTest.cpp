@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 
 #include "Version.h"
 #include "fakes/Bytes.h"
+#include "platform/posix/SocketNoticeEndpoint.h"
 #include "posix/TempDir.h"
 
 namespace {
@@ -205,6 +207,24 @@ TEST_F(RelaytoolProcess, PostSaysWhyItFailed) {
             "relaytool post: no relay is listening on endpoint '" + endpoint + "'\n");
   // The page file was put in place whole before the notice was tried.
   EXPECT_TRUE(std::filesystem::exists(dir / "pub/TIVORAN/TIVORAN_00000001_00000001.bin"));
+
+  // A relay whose queue is full and who reads nothing: with no patience, post gives up.
+  {
+    posix::SocketNoticeEndpoint endpointOfAStuckRelay(endpoint);
+    std::uint32_t code = 0;
+    const auto reader = endpointOfAStuckRelay.create(code);
+    ASSERT_TRUE(reader) << code;
+    const std::vector<std::uint8_t> notice(552, 0);
+    int queued = 0;
+    while (queued < 1000 && posix::postNotice(endpoint, notice, std::chrono::milliseconds(0)))
+      ++queued;
+    ASSERT_LT(queued, 1000);
+    EXPECT_EQ(run("post --printer P --job-id 1 --public-dir " + path("pub") + " --endpoint " +
+                  endpoint + " --wait 0 " + path("p1")),
+              1);
+    EXPECT_EQ(readAll(err()), "relaytool post: the queue of endpoint '" + endpoint +
+                                  "' stayed full for 0 s: the relay takes no notices\n");
+  }
 
   dir.write("file", std::string());
   EXPECT_EQ(run("post --printer P --job-id 1 --public-dir " + path("file") + " " + path("p1")), 1);

@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,6 +125,33 @@ TEST_F(SocketNoticeEndpointTest, ReadBlocksUntilANoticeArrives) {
   ASSERT_TRUE(postNotice(name, message(552, 5)));
   EXPECT_EQ(read.result(), ReadResult::kMessage);
   EXPECT_EQ(read.block(), message(552, 5));
+}
+
+TEST_F(SocketNoticeEndpointTest, AFullQueueHoldsAPostBackUntilThereIsRoomOrItsPatienceEnds) {
+  using std::chrono::milliseconds;
+  int queued = 0;
+  while (queued < 1000 &&
+         postNotice(name, message(552, static_cast<std::uint8_t>(queued)), milliseconds(0))) {
+    ++queued;
+  }
+  ASSERT_EQ(errno, EAGAIN);
+  ASSERT_GT(queued, 0);
+  ASSERT_LT(queued, 1000);
+
+  // A post that may wait goes through as soon as the reader takes a notice.
+  std::atomic<bool> posted{false};
+  std::thread poster([&] { posted = postNotice(name, message(552, 200), std::chrono::hours(1)); });
+  std::vector<std::uint8_t> block(552, 0);
+  EXPECT_EQ(read(block), ReadResult::kMessage);
+  EXPECT_EQ(block, message(552, 0));
+  poster.join();
+  EXPECT_TRUE(posted);
+  for (int i = 1; i < queued; ++i) {
+    EXPECT_EQ(read(block), ReadResult::kMessage);
+    EXPECT_EQ(block, message(552, static_cast<std::uint8_t>(i)));
+  }
+  EXPECT_EQ(read(block), ReadResult::kMessage);
+  EXPECT_EQ(block, message(552, 200));
 }
 
 TEST_F(SocketNoticeEndpointTest, CloseEndsABlockedRead) {

@@ -20,9 +20,11 @@ namespace relaytool {
 #define SPR_POST_PUBLIC_DEFAULT "the Public folder"
 #else
 #define SPR_POST_ENDPOINT "--endpoint NAME"
-#define SPR_POST_QUEUE " [--queue-status S --spooler dir:ROOT]"
+#define SPR_POST_QUEUE " [--wait SECONDS] [--queue-status S --spooler dir:ROOT]"
 #define SPR_POST_ENDPOINT_HELP                                                     \
   "  --endpoint NAME     the relay's notice endpoint (default TIVORAN)\n"          \
+  "  --wait SECONDS      how long to wait while the endpoint's queue is full\n"    \
+  "                      (default 30; 0 gives up at once)\n"                       \
   "  --queue-status S    also enter the driver's job in the directory spooler's\n" \
   "                      queue with status S (needs --spooler dir:ROOT)\n"
 #define SPR_POST_PUBLIC_DEFAULT "/var/spool/spoolrelayer"
@@ -49,8 +51,8 @@ const std::string_view kPostHelp =
     "  --public-dir DIR    the relay's public folder (default " SPR_POST_PUBLIC_DEFAULT
     ")\n" SPR_POST_ENDPOINT_HELP
     "\n"
-    "Exit codes: 0 posted, 1 a page file could not be written or no relay took the notice,\n"
-    "2 a bad option or an unreadable page file.\n";
+    "Exit codes: 0 posted, 1 a page file could not be written or no relay took the notice\n"
+    "(none listens, or its queue stayed full), 2 a bad option or an unreadable page file.\n";
 
 namespace {
 
@@ -61,7 +63,7 @@ constexpr KnownOption kSpecs[] = {
 #ifdef _WIN32
     {"--mailslot", true},
 #else
-    {"--endpoint", true}, {"--queue-status", true}, {"--spooler", true},
+    {"--endpoint", true}, {"--wait", true},       {"--queue-status", true}, {"--spooler", true},
 #endif
 };
 
@@ -103,6 +105,8 @@ bool readOptions(const ParsedArgs& parsed, PostOptions& o, std::string& error) {
       o.side.publicDir = value;
     } else if (name == "--endpoint" || name == "--mailslot") {
       o.side.endpoint = value;
+    } else if (name == "--wait") {
+      ok = number(name, value, o.side.waitSeconds, error);
     } else if (name == "--queue-status") {
       ok = o.haveQueueStatus = number(name, value, o.queueStatus, error);
     } else if (value.substr(0, 4) == "dir:" && value.size() > 4) {  // --spooler

@@ -44,6 +44,9 @@ bool writeStandardOutput(std::span<const std::uint8_t> bytes, std::string& error
 struct DriverSide {
   std::string publicDir;  // the relay's public folder; page files go into publicDir/TIVORAN
   std::string endpoint;   // the notice endpoint (POSIX) or mailslot name (Windows)
+  // How long a full queue at the endpoint may hold the notice back (POSIX; a mailslot
+  // write never waits).
+  std::uint32_t waitSeconds = 30;
 };
 /// The defaults: the relay's own public folder and notice endpoint.
 bool defaultDriverSide(DriverSide& side, std::string& error);
@@ -57,7 +60,7 @@ bool writePageFile(const std::string& folder, const std::string& name,
 /// ROOT/<printer>/queue (POSIX only; Windows has no directory spooler).
 bool enterQueueJob(const std::string& root, const std::string& printer, std::uint32_t jobId,
                    std::uint32_t status, std::string& error);
-/// Posts the notice; `error` says when no relay listens.
+/// Posts the notice; `error` says when no relay listens or its queue stayed full.
 bool postNotice(const DriverSide& side, std::span<const std::uint8_t> notice, std::string& error);
 
 }  // namespace relaytool

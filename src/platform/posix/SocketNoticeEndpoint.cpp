@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -40,7 +41,8 @@ class SocketNoticeReader : public platform::NoticeReader {
       if (!waitReadable()) return ReadResult::kFailed;
       if (isClosed()) return ReadResult::kClosed;
       // MSG_PEEK | MSG_TRUNC gives the whole size of the next datagram and leaves it queued.
-      const ssize_t size = ::recv(socket_.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
+      const ssize_t size =
+          ::recv(socket_.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT | MSG_NOSIGNAL);
       if (size < 0 && (errno == EAGAIN || errno == EINTR)) continue;
       if (size < 0) return ReadResult::kFailed;
       if (static_cast<std::size_t>(size) > dest.size()) return dropOne();
@@ -93,7 +95,7 @@ class SocketNoticeReader : public platform::NoticeReader {
   /// fails one read and is never met again.
   ReadResult dropOne() {
     std::uint8_t byte = 0;
-    (void)::recv(socket_.get(), &byte, 1, MSG_DONTWAIT);
+    (void)::recv(socket_.get(), &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
     return ReadResult::kFailed;
   }
 
@@ -239,7 +241,8 @@ std::vector<Fd> passedSockets() {
   return sockets;
 }
 
-bool postNotice(std::string_view name, std::span<const std::uint8_t> message) {
+bool postNotice(std::string_view name, std::span<const std::uint8_t> message,
+                std::chrono::milliseconds patience) {
   sockaddr_un addr{};
   socklen_t length = 0;
   if (!abstractAddress(name, addr, length)) {
@@ -248,12 +251,28 @@ bool postNotice(std::string_view name, std::span<const std::uint8_t> message) {
   }
   Fd socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (!socket) return false;
-  ssize_t sent;
-  do {
-    sent = ::sendto(socket.get(), message.data(), message.size(), 0,
-                    reinterpret_cast<const sockaddr*>(&addr), length);
-  } while (sent < 0 && errno == EINTR);
-  return sent >= 0 && static_cast<std::size_t>(sent) == message.size();
+  // Connected, the socket polls writable only while the endpoint's queue has room.
+  if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&addr), length) != 0) return false;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::max(patience, patience.zero());
+  for (;;) {
+    const ssize_t sent =
+        ::send(socket.get(), message.data(), message.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0) return static_cast<std::size_t>(sent) == message.size();
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    int timeout = -1;
+    if (patience >= patience.zero()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left <= left.zero()) {
+        errno = EAGAIN;
+        return false;
+      }
+      timeout = static_cast<int>(std::min<std::int64_t>(left.count(), 60'000));
+    }
+    pollfd writable{socket.get(), POLLOUT, 0};
+    if (::poll(&writable, 1, timeout) < 0 && errno != EINTR) return false;
+  }
 }
 
 }  // namespace posix

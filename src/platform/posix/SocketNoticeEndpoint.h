@@ -8,6 +8,7 @@
 #include <sys/un.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -77,7 +78,13 @@ std::vector<Fd> passedSockets();
 /// False when the name is longer than 107 bytes.
 bool abstractAddress(std::string_view name, sockaddr_un& addr, socklen_t& length);
 
+/// Waiting for as long as it takes.
+inline constexpr std::chrono::milliseconds kWaitForever{-1};
+
 /// Sends `message` as one datagram to the endpoint `name`; true when all of it went.
-bool postNotice(std::string_view name, std::span<const std::uint8_t> message);
+/// While the endpoint's queue is full it waits for room up to `patience` (kWaitForever:
+/// without end) and then fails with EAGAIN.
+bool postNotice(std::string_view name, std::span<const std::uint8_t> message,
+                std::chrono::milliseconds patience = kWaitForever);
 
 }  // namespace posix

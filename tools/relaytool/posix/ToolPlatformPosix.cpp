@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "ToolPlatform.h"
@@ -152,10 +153,14 @@ bool enterQueueJob(const std::string& root, const std::string& printer, std::uin
 }
 
 bool postNotice(const DriverSide& side, std::span<const std::uint8_t> notice, std::string& error) {
-  if (posix::postNotice(side.endpoint, notice)) return true;
+  const std::chrono::seconds patience(side.waitSeconds);
+  if (posix::postNotice(side.endpoint, notice, patience)) return true;
   const int err = errno;
   if (err == ECONNREFUSED || err == ENOENT) {
     error = "no relay is listening on endpoint '" + side.endpoint + "'";
+  } else if (err == EAGAIN || err == EWOULDBLOCK) {
+    error = "the queue of endpoint '" + side.endpoint + "' stayed full for " +
+            std::to_string(side.waitSeconds) + " s: the relay takes no notices";
   } else {
     error = "cannot post the notice to endpoint '" + side.endpoint + "': " + reason(err);
   }
