@@ -41,8 +41,7 @@ class SocketNoticeReader : public platform::NoticeReader {
       if (!waitReadable()) return ReadResult::kFailed;
       if (isClosed()) return ReadResult::kClosed;
       // MSG_PEEK | MSG_TRUNC gives the whole size of the next datagram and leaves it queued.
-      const ssize_t size =
-          ::recv(socket_.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT | MSG_NOSIGNAL);
+      const ssize_t size = ::recv(socket_.get(), nullptr, 0, MSG_PEEK | MSG_TRUNC | MSG_DONTWAIT);
       if (size < 0 && (errno == EAGAIN || errno == EINTR)) continue;
       if (size < 0) return ReadResult::kFailed;
       if (static_cast<std::size_t>(size) > dest.size()) return dropOne();
@@ -95,7 +94,7 @@ class SocketNoticeReader : public platform::NoticeReader {
   /// fails one read and is never met again.
   ReadResult dropOne() {
     std::uint8_t byte = 0;
-    (void)::recv(socket_.get(), &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    (void)::recv(socket_.get(), &byte, 1, MSG_DONTWAIT);
     return ReadResult::kFailed;
   }
 
